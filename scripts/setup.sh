@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what Quaymend needs to build, run and test on Debian 12, from Debian's packages only.
+# Does nothing when everything is there already.
+set -euo pipefail
+
+packages=(
+    build-essential cmake
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-qpa-plugins libgl-dev
+    fonts-dejavu-core
+    lrzsz socat
+    xvfb xauth xdotool x11-utils imagemagick
+    g++-mingw-w64-x86-64-posix
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

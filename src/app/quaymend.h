@@ -1,0 +1,84 @@
+#pragma once
+
+#include "app/busyfilter.h"
+#include "app/pagetext.h"
+#include "device/serialport.h"
+#include "update/identify.h"
+#include "wizard/wizardstate.h"
+
+#include "ui_updatewizard.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QString>
+
+class cXmodem1KSend;
+
+// The program's one window: the update wizard. Its slots run one step of the wizard each; the
+// device link, identification, update log and driver launch are member operations that stay thin
+// and call the widget-free code of their folders.
+class Quaymend : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit Quaymend(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    ~Quaymend() override;
+
+    // Page presentation, progress bar and timer.
+    void showPage(const PageText &page);
+    void setProgressPercent(int percent);
+    void setProgressBusy();
+    void scheduleTimer(int delayMs, int code);
+
+    // Update log.
+    void log(const QByteArray &text);
+    void logTagged(const QByteArray &tag, const QByteArray &text);
+    void logByte(const QByteArray &tag, quint8 byte);
+
+    // Device link.
+    void writeToPort(const QByteArray &bytes);
+    void sendCommand(const QByteArray &text);
+    bool readResponse(QByteArray &text);
+    QByteArray queryDevice(const QByteArray &command);
+    void configurePort();
+    bool scanApplicationPort();
+    bool scanBootloaderPort();
+    void usbBoot();
+    bool usbBootHandshake();
+
+    // Driver installation.
+    bool installDriver();
+
+public slots:
+    void about();
+    void stepWizard();
+    void retry();
+    void timer();
+    void copylog();
+
+private:
+    // Tests reach the members through this one door.
+    friend struct QuaymendProbe;
+
+    Ui::UpdateWizard ui;
+    WizardState wizardState;
+    WizardState retryState;
+    bool notFoundShown;
+    bool bootLoaderOnly;
+    cSerialPort serialPort;
+    QString updateFileName;
+    qint32 timerCode;
+    QString applicationPortName;
+    cXmodem1KSend *transferThread;
+    qint32 updateAttempts;
+    qint32 detectScansLeft;
+    qint32 bootScansLeft;
+    // What the last successful identification found, for the pages that follow it.
+    Identification detection;
+    // Where update files are looked for: the program's own directory.
+    QString updateDirectory;
+    QString logText;
+    cBusyFilter busyFilter;
+    bool busy;
+};

@@ -1,0 +1,218 @@
+#include "device/serialport.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+
+cSerialPort::cSerialPort() = default;
+
+cSerialPort::~cSerialPort()
+{
+    close();
+}
+
+void cSerialPort::setPortName(const QString &name)
+{
+    m_name = name;
+}
+
+QString cSerialPort::portName() const
+{
+    return m_name;
+}
+
+void cSerialPort::setQueryMode(QueryMode mode)
+{
+    m_queryMode = mode;
+}
+
+void cSerialPort::setBaudRate(qint32 baud)
+{
+    m_baudRate = baud;
+    if (m_port)
+        m_port->setBaudRate(baud);
+}
+
+void cSerialPort::setParity(QSerialPort::Parity parity)
+{
+    m_parity = parity;
+    if (m_port)
+        m_port->setParity(parity);
+}
+
+void cSerialPort::setDataBits(QSerialPort::DataBits bits)
+{
+    m_dataBits = bits;
+    if (m_port)
+        m_port->setDataBits(bits);
+}
+
+void cSerialPort::setStopBits(QSerialPort::StopBits bits)
+{
+    m_stopBits = bits;
+    if (m_port)
+        m_port->setStopBits(bits);
+}
+
+void cSerialPort::setFlowControl(QSerialPort::FlowControl flow)
+{
+    m_flowControl = flow;
+    if (m_port)
+        m_port->setFlowControl(flow);
+}
+
+void cSerialPort::setTimeout(int ms)
+{
+    m_timeoutMs = ms;
+}
+
+int cSerialPort::timeout() const
+{
+    return m_timeoutMs;
+}
+
+bool cSerialPort::open(QIODevice::OpenMode mode)
+{
+    if (isOpen())
+        return true;
+    // QSerialPort refuses unbuffered mode; its buffer is invisible to callers here because every
+    // write is drained before it returns.
+    mode &= ~QIODevice::Unbuffered;
+    auto port = std::make_unique<QSerialPort>();
+    port->setPortName(m_name);
+    port->setBaudRate(m_baudRate);
+    port->setParity(m_parity);
+    port->setDataBits(m_dataBits);
+    port->setStopBits(m_stopBits);
+    port->setFlowControl(m_flowControl);
+    if (!port->open(mode))
+        return false;
+    m_port = std::move(port);
+    return true;
+}
+
+bool cSerialPort::isOpen() const
+{
+    return m_port && m_port->isOpen();
+}
+
+void cSerialPort::close()
+{
+    if (!m_port)
+        return;
+    m_port->close();
+    m_port.reset();
+}
+
+qint64 cSerialPort::write(const char *data, qint64 size)
+{
+    if (!isOpen())
+        return -1;
+    const qint64 taken = m_port->write(data, size);
+    if (taken < 0)
+        return -1;
+    // A write completes before it returns. A peer that stops reading must not hold us for ever:
+    // after the time-out whatever is still pending is dropped, as a timed-out write would be.
+    QElapsedTimer clock;
+    clock.start();
+    while (m_port->bytesToWrite() > 0 && clock.elapsed() < m_timeoutMs) {
+        if (!m_port->waitForBytesWritten(int(qMax<qint64>(1, m_timeoutMs - clock.elapsed())))
+            && m_port->error() != QSerialPort::NoError && m_port->error() != QSerialPort::TimeoutError)
+            break;
+    }
+    const qint64 pending = m_port->bytesToWrite();
+    if (pending > 0)
+        m_port->clear(QSerialPort::Output);
+    return taken - pending;
+}
+
+bool cSerialPort::waitForInput(int ms)
+{
+    if (m_port->bytesAvailable() > 0)
+        return true;
+    if (m_queryMode != Polling || ms <= 0)
+        return m_port->waitForReadyRead(0);
+    QElapsedTimer clock;
+    clock.start();
+    while (m_port->bytesAvailable() == 0) {
+        const qint64 left = ms - clock.elapsed();
+        if (left <= 0)
+            return false;
+        if (!m_port->waitForReadyRead(int(left))) {
+            // A vanished device reports an error at once; don't spin on it.
+            if (m_port->error() != QSerialPort::NoError && m_port->error() != QSerialPort::TimeoutError)
+                return false;
+        }
+    }
+    return true;
+}
+
+qint64 cSerialPort::read(char *data, qint64 maxSize)
+{
+    if (!isOpen())
+        return -1;
+    if (maxSize <= 0)
+        return 0;
+    if (!waitForInput(m_timeoutMs))
+        return 0;
+    return m_port->read(data, maxSize);
+}
+
+qint64 cSerialPort::readLine(char *data, qint64 maxSize)
+{
+    if (maxSize <= 0)
+        return -1;
+    data[0] = '\0';
+    if (!isOpen())
+        return -1;
+    qint64 count = 0;
+    while (count < maxSize - 1) {
+        if (!waitForInput(m_timeoutMs))
+            break;
+        char c;
+        if (m_port->read(&c, 1) != 1)
+            break;
+        data[count++] = c;
+        if (c == '\n')
+            break;
+    }
+    data[count] = '\0';
+    return count;
+}
+
+qint64 cSerialPort::bytesAvailable()
+{
+    if (!isOpen())
+        return 0;
+    if (m_port->bytesAvailable() == 0)
+        m_port->waitForReadyRead(0);
+    return m_port->bytesAvailable();
+}
+
+qint64 cSerialPort::bytesToWrite() const
+{
+    return isOpen() ? m_port->bytesToWrite() : 0;
+}
+
+bool cSerialPort::waitForBytesWritten(int ms)
+{
+    if (!isOpen() || m_port->bytesToWrite() == 0)
+        return false;
+    return m_port->waitForBytesWritten(ms);
+}
+
+bool cSerialPort::flush()
+{
+    return isOpen() && m_port->flush();
+}
+
+void cSerialPort::discardInput()
+{
+    if (!isOpen())
+        return;
+    // Take in what the driver already holds, then drop it together with our own buffer.
+    // Bounded: a device that streams without pause must not keep us here.
+    for (int i = 0; i < 16 && m_port->waitForReadyRead(0); ++i) {
+    }
+    m_port->clear(QSerialPort::Input);
+    m_port->readAll();
+}

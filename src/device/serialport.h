@@ -1,0 +1,59 @@
+#pragma once
+
+#include "device/port.h"
+
+#include <memory>
+
+class QSerialPort;
+
+// cPort on a real serial port. A QSerialPort belongs to the thread that creates it, so the
+// QSerialPort is created by open() on the calling thread and destroyed by close(); the settings
+// and the time-out live here and survive from one open to the next. This lets the GUI thread and
+// the XMODEM sender thread use the same object in turn.
+class cSerialPort : public cPort
+{
+public:
+    static constexpr int defaultTimeoutMs = 500;
+
+    cSerialPort();
+    ~cSerialPort() override;
+
+    void setPortName(const QString &name) override;
+    QString portName() const override;
+    void setQueryMode(QueryMode mode) override;
+    void setBaudRate(qint32 baud) override;
+    void setParity(QSerialPort::Parity parity) override;
+    void setDataBits(QSerialPort::DataBits bits) override;
+    void setStopBits(QSerialPort::StopBits bits) override;
+    void setFlowControl(QSerialPort::FlowControl flow) override;
+    void setTimeout(int ms) override;
+    int timeout() const override;
+
+    bool open(QIODevice::OpenMode mode) override;
+    bool isOpen() const override;
+    void close() override;
+
+    qint64 write(const char *data, qint64 size) override;
+    qint64 read(char *data, qint64 maxSize) override;
+    qint64 readLine(char *data, qint64 maxSize) override;
+    qint64 bytesAvailable() override;
+    qint64 bytesToWrite() const override;
+    bool waitForBytesWritten(int ms) override;
+    bool flush() override;
+    void discardInput() override;
+
+    QueryMode queryMode() const { return m_queryMode; }
+
+private:
+    bool waitForInput(int ms);
+
+    std::unique_ptr<QSerialPort> m_port;
+    QString m_name;
+    QueryMode m_queryMode = EventDriven;
+    qint32 m_baudRate = 9600;
+    QSerialPort::Parity m_parity = QSerialPort::NoParity;
+    QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
+    QSerialPort::FlowControl m_flowControl = QSerialPort::NoFlowControl;
+    int m_timeoutMs = defaultTimeoutMs;
+};

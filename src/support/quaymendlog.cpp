@@ -1,0 +1,27 @@
+#include "app/quaymend.h"
+#include "support/trace.h"
+#include "support/updatelog.h"
+
+#include <QDateTime>
+
+// The update log: one line per call, appended to the log file (opened and closed per line, so the
+// file holds every line even if the program is killed) and to logText for "Copy Log to
+// Clipboard". A line the file refuses still reaches logText.
+
+void Quaymend::log(const QByteArray &text)
+{
+    const QString timestamp = logTimestamp(QDateTime::currentDateTime());
+    appendLineToFile(updateLogPath(), timestamp.toUtf8() + text);
+    logText += timestamp + QString::fromUtf8(text) + QLatin1Char('\n');
+    QM_TRACE("Quaymend::log") << QLatin1Char('"') + timestamp + QLatin1Char('"') << text;
+}
+
+void Quaymend::logTagged(const QByteArray &tag, const QByteArray &text)
+{
+    log(logTaggedText(tag, text));
+}
+
+void Quaymend::logByte(const QByteArray &tag, quint8 byte)
+{
+    log(logByteText(tag, byte));
+}

@@ -1,0 +1,569 @@
+#include "app/highdpi.h"
+#include "app/pagehtml.h"
+#include "app/quaymend.h"
+#include "probe.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QMetaMethod>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// Restated here on purpose: a change to the page markup must show up as a failing test.
+const QString kStyle = QStringLiteral(" margin-top:0px; margin-bottom:0px; margin-left:0px; "
+                                      "margin-right:0px; -qt-block-indent:0; text-indent:0px;");
+const QString kHead = QStringLiteral("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\" "
+                                     "\"http://www.w3.org/TR/REC-html40/strict.dtd\">")
+    + QString(25, ' ') + "<html><head><meta name=\"qrichtext\" content=\"1\" /><style type=\"text/css\">"
+    + QString(25, ' ') + "p, li { white-space: pre-wrap; }" + QString(25, ' ')
+    + "</style></head><body style=\" font-family:'MS Shell Dlg 2'; font-size:8.25pt; font-weight:400; "
+      "font-style:normal;\">"
+    + QString(25, ' ') + "<p align=\"center\" style=\"" + kStyle + "\"><span style=\" font-size:16pt;\">";
+const QString kSpacer = "<p style=\"" + kStyle + "\"><span style=\" font-size:6pt;\"> </span></p>";
+const QString kBody = kSpacer + QString(43, ' ') + "<p align=\"left\" style=\"" + kStyle
+    + "\"><span style=\" font-size:10pt;\">";
+const QString kPrompt = "\n<p align=\"center\" style=\"" + kStyle
+    + "\"><span style=\" font-size:10pt;\">__________________________________</span></p>" + QString(24, ' ')
+    + kSpacer + QString(24, ' ') + "<p align=\"center\" style=\"" + kStyle
+    + "\"><span style=\" font-size:10pt;\">Click  </span><span style=\" font-size:10pt; font-weight:600;\">";
+
+const PageText kStartPage { "Welcome", "one", "two", "Start", "to proceed", "", "" };
+const PageText kRetryPage { "Failed", "one", "two", "Cancel", "to abort or ", "Retry", "to try again." };
+const PageText kBusyPage { "Detecting", "one", "two", "", "", "", "" };
+
+// Records the input events that reach it; installed on the dialog before busy mode's filter, so
+// it runs after it and sees only what the busy filter lets through.
+class cInputRecorder : public QObject
+{
+public:
+    int presses = 0;
+    int keys = 0;
+    int moves = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress)
+            ++presses;
+        else if (event->type() == QEvent::KeyPress)
+            ++keys;
+        else if (event->type() == QEvent::MouseMove)
+            ++moves;
+        return false;
+    }
+};
+
+int overrideCursorDepth()
+{
+    int depth = 0;
+    while (QGuiApplication::overrideCursor()) {
+        QGuiApplication::restoreOverrideCursor();
+        ++depth;
+    }
+    return depth;
+}
+
+bool hasBoldText(QTextDocument *document, const QString &text)
+{
+    const QTextCursor found = document->find(text);
+    return !found.isNull() && found.charFormat().fontWeight() >= QFont::DemiBold;
+}
+
+// The sizes that a freshly shown dialog reports, from a child run of this program, so each run
+// reads the DPI settings of its own environment at start-up.
+int sizeProbeMain(int argc, char **argv)
+{
+    useWholeScaleFactors(); // as main() does
+    QApplication app(argc, argv);
+    QTemporaryDir tmp;
+    qputenv("TMPDIR", tmp.path().toLocal8Bit());
+    Quaymend dialog;
+    dialog.show();
+    QCoreApplication::processEvents();
+    Ui::UpdateWizard &ui = QuaymendProbe::ui(dialog);
+    const qreal ratio = dialog.devicePixelRatioF();
+    QJsonObject out { { "dpi", dialog.logicalDpiX() },
+                      { "ratio", ratio },
+                      { "width", qRound(dialog.width() * ratio) },
+                      { "height", qRound(dialog.height() * ratio) },
+                      { "title", dialog.windowTitle() } };
+    for (QPushButton *button : { ui.NextStepButton, ui.RetryButton, ui.CopyLogButton })
+        out.insert(button->objectName(),
+                   QStringLiteral("%1x%2")
+                       .arg(qRound(button->width() * ratio))
+                       .arg(qRound(button->height() * ratio)));
+    std::fputs(QJsonDocument(out).toJson(QJsonDocument::Compact).constData(), stdout);
+    return 0;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(PageText)
+
+class tst_Dialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void pageHtml_data();
+    void pageHtml();
+    void pageRendering_data();
+    void pageRendering();
+    void busyModeSwallowsInput();
+    void busyModeCursor();
+    void sizesOnScreen_data();
+    void sizesOnScreen();
+    void initialState();
+    void slotTable();
+    void progressBar();
+    void scheduleTimer();
+    void copylogAfterConstruction();
+    void copyLogButtonActsOnRelease();
+    void aboutNamesTheRunningToolkit();
+    void resourcesAreLinkedIn();
+    void eventLoopResultIsZero_data();
+    void eventLoopResultIsZero();
+
+private:
+    QTemporaryDir tmp;
+};
+
+void tst_Dialog::initTestCase()
+{
+    QVERIFY(tmp.isValid());
+    qputenv("TMPDIR", tmp.path().toLocal8Bit());
+}
+
+void tst_Dialog::cleanup()
+{
+    while (QGuiApplication::overrideCursor())
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void tst_Dialog::pageHtml_data()
+{
+    QTest::addColumn<PageText>("page");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("one button") << kStartPage
+                                << kHead + "Welcome</span></p>" + kBody + "one</span></p>" + kBody
+            + "two</span></p>" + kPrompt + "Start </span><span style=\" font-size:10pt;\">to proceed</span>"
+            + "</p></body></html>";
+    QTest::newRow("two buttons") << kRetryPage
+                                 << kHead + "Failed</span></p>" + kBody + "one</span></p>" + kBody
+            + "two</span></p>" + kPrompt
+            + "Cancel </span><span style=\" font-size:10pt;\">to abort or </span>"
+            + "<span style=\" font-size:10pt; font-weight:600;\">Retry </span>"
+            + "<span style=\" font-size:10pt;\">to try again.</span></p></body></html>";
+    QTest::newRow("busy") << kBusyPage
+                          << kHead + "Detecting</span></p>" + kBody + "one</span></p>" + kBody
+            + "two</span></p>";
+    QTest::newRow("markup passes unescaped")
+        << PageText { "A & B", "<b>bold</b> &amp; <i>x</i>", "<p>more</p>", "", "", "", "" }
+        << kHead + "A & B</span></p>" + kBody + "<b>bold</b> &amp; <i>x</i></span></p>" + kBody
+            + "<p>more</p></span></p>";
+}
+
+void tst_Dialog::pageHtml()
+{
+    QFETCH(PageText, page);
+    QFETCH(QString, expected);
+    QCOMPARE(::pageHtml(page), expected);
+}
+
+void tst_Dialog::pageRendering_data()
+{
+    QTest::addColumn<PageText>("page");
+    QTest::addColumn<bool>("nextVisible");
+    QTest::addColumn<bool>("retryVisible");
+    QTest::addColumn<QString>("prompt");
+    QTest::addColumn<QStringList>("bold");
+
+    QTest::newRow("one button") << kStartPage << true << false << "Click  Start to proceed"
+                                << QStringList { "Start" };
+    QTest::newRow("two buttons") << kRetryPage << true << true
+                                 << "Click  Cancel to abort or Retry to try again."
+                                 << QStringList { "Cancel", "Retry" };
+    QTest::newRow("busy") << kBusyPage << false << false << QString() << QStringList();
+    QTest::newRow("markup in a line")
+        << PageText { "Found",     "Version <span style=\" font-weight:600;\">730400</span>",
+                      "two",       "Next...",
+                      "to update", "",
+                      "" }
+        << true << false << "Click  Next... to update" << QStringList { "730400", "Next..." };
+}
+
+void tst_Dialog::pageRendering()
+{
+    QFETCH(PageText, page);
+    QFETCH(bool, nextVisible);
+    QFETCH(bool, retryVisible);
+    QFETCH(QString, prompt);
+    QFETCH(QStringList, bold);
+
+    Quaymend dialog;
+    dialog.show();
+    Ui::UpdateWizard &ui = QuaymendProbe::ui(dialog);
+    // Start from the opposite button state, so a page that leaves a button alone is caught.
+    dialog.showPage(nextVisible ? kBusyPage : kRetryPage);
+    dialog.showPage(page);
+
+    QCOMPARE(ui.NextStepButton->isVisible(), nextVisible);
+    QCOMPARE(ui.RetryButton->isVisible(), retryVisible);
+    if (nextVisible)
+        QCOMPARE(ui.NextStepButton->text(), page.nextLabel);
+    if (retryVisible)
+        QCOMPARE(ui.RetryButton->text(), page.retryLabel);
+
+    const QString plain = ui.InfoText->toPlainText();
+    QVERIFY2(plain.contains(page.title), qPrintable(plain));
+    QVERIFY2(!plain.contains('<'), qPrintable(plain));
+    if (prompt.isEmpty())
+        QVERIFY(!plain.contains("Click"));
+    else
+        QVERIFY2(plain.trimmed().endsWith(prompt), qPrintable(plain));
+    for (const QString &text : bold)
+        QVERIFY2(hasBoldText(ui.InfoText->document(), text), qPrintable(text));
+    QVERIFY(!hasBoldText(ui.InfoText->document(), "Click"));
+}
+
+void tst_Dialog::busyModeSwallowsInput()
+{
+    Quaymend dialog;
+    cInputRecorder recorder;
+    dialog.installEventFilter(&recorder);
+    dialog.setMouseTracking(true); // else button-less moves skip the object filters
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    dialog.showPage(kBusyPage);
+    QTest::mousePress(&dialog, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(&dialog, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::keyClick(&dialog, Qt::Key_A);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QTest::mouseMove(&dialog, QPoint(20, 20));
+    QMouseEvent move(QEvent::MouseMove, QPointF(30, 30), QPointF(30, 30), QPointF(30, 30), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dialog, &move);
+    QCoreApplication::processEvents();
+    QCOMPARE(recorder.presses, 0);
+    QCOMPARE(recorder.keys, 0);
+    QVERIFY(recorder.moves > 0);
+    QVERIFY2(dialog.isVisible(), "Escape closed the dialog while busy");
+
+    dialog.showPage(kStartPage);
+    QTest::mousePress(&dialog, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(&dialog, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::keyClick(&dialog, Qt::Key_A);
+    QCOMPARE(recorder.presses, 1);
+    QCOMPARE(recorder.keys, 1);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY2(!dialog.isVisible(), "Escape no longer closes the dialog after busy mode");
+}
+
+void tst_Dialog::busyModeCursor()
+{
+    Quaymend dialog;
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+
+    dialog.showPage(kBusyPage);
+    QVERIFY(QGuiApplication::overrideCursor());
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    dialog.showPage(kBusyPage);
+    QVERIFY(QuaymendProbe::busy(dialog));
+    // Count the stack by emptying it, then put back what the dialog believes it pushed.
+    QCOMPARE(overrideCursorDepth(), 1);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+
+    // Someone else's cursor on top of ours: the prompt page must leave none behind.
+    QGuiApplication::setOverrideCursor(Qt::CrossCursor);
+    dialog.showPage(kRetryPage);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    QVERIFY(!QuaymendProbe::busy(dialog));
+
+    // A prompt page while not busy pops nothing that belongs to others.
+    QGuiApplication::setOverrideCursor(Qt::CrossCursor);
+    dialog.showPage(kStartPage);
+    QCOMPARE(overrideCursorDepth(), 1);
+
+    // Entering busy mode again pushes again.
+    dialog.showPage(kBusyPage);
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+}
+
+void tst_Dialog::sizesOnScreen_data()
+{
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QString>("button");
+
+    // Sizes in device pixels, whoever does the scaling: Qt (device pixel ratio) or the dialog
+    // (logical DPI), never both.
+    QTest::newRow("96 dpi") << QStringList { "QT_FONT_DPI=96" } << 522 << 367 << "100x30";
+    QTest::newRow("120 dpi") << QStringList { "QT_FONT_DPI=120" } << 522 << 367 << "100x30";
+    QTest::newRow("144 dpi") << QStringList { "QT_FONT_DPI=144" } << 522 << 367 << "100x30";
+    QTest::newRow("192 dpi") << QStringList { "QT_FONT_DPI=192" } << 1044 << 734 << "200x60";
+    QTest::newRow("288 dpi") << QStringList { "QT_FONT_DPI=288" } << 1566 << 1101 << "300x90";
+    QTest::newRow("scale factor 2") << QStringList { "QT_SCALE_FACTOR=2" } << 1044 << 734 << "200x60";
+    QTest::newRow("144 dpi, Qt not scaling")
+        << QStringList { "QT_ENABLE_HIGHDPI_SCALING=0", "QT_FONT_DPI=144" } << 522 << 367 << "100x30";
+    QTest::newRow("192 dpi, Qt not scaling")
+        << QStringList { "QT_ENABLE_HIGHDPI_SCALING=0", "QT_FONT_DPI=192" } << 1044 << 734 << "200x60";
+}
+
+void tst_Dialog::sizesOnScreen()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(QString, button);
+
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "QT_FONT_DPI", "QT_SCALE_FACTOR", "QT_ENABLE_HIGHDPI_SCALING",
+                              "QT_SCALE_FACTOR_ROUNDING_POLICY", "QT_SCREEN_SCALE_FACTORS" })
+        env.remove(name);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TST_DIALOG_SIZE_PROBE", "1");
+    for (const QString &setting : environment)
+        env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(20000));
+    QCOMPARE(child.exitCode(), 0);
+    const QByteArray output = child.readAllStandardOutput();
+    const QJsonObject out = QJsonDocument::fromJson(output).object();
+    QVERIFY2(!out.isEmpty(), child.readAllStandardError().constData());
+
+    QVERIFY2(out.value("width").toInt() == width && out.value("height").toInt() == height,
+             output.constData());
+    QCOMPARE(out.value("NextStepButton").toString(), button);
+    QCOMPARE(out.value("RetryButton").toString(), button);
+    QCOMPARE(out.value("CopyLogButton").toString(), button);
+    QCOMPARE(out.value("title").toString(), QString("Quaymend v730900.03.00.00"));
+}
+
+void tst_Dialog::initialState()
+{
+    Quaymend dialog;
+    Ui::UpdateWizard &ui = QuaymendProbe::ui(dialog);
+    QCOMPARE(dialog.windowTitle(), QString("Quaymend v730900.03.00.00"));
+    // Qt adds the title and system menu hints that the buttons need; nothing else may be there.
+    const Qt::WindowFlags flags = dialog.windowFlags();
+    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
+    QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+
+    dialog.show();
+    QVERIFY(ui.NextStepButton->isVisible());
+    QCOMPARE(ui.NextStepButton->text(), QString("Start"));
+    QVERIFY(!ui.RetryButton->isVisible());
+    QVERIFY(!ui.CopyLogButton->isVisible());
+    QVERIFY(!ui.ProgressBar->isVisible());
+    QVERIFY(ui.InfoText->isVisible());
+    QVERIFY(ui.InfoText->isReadOnly());
+    QVERIFY(ui.decoration->isVisible());
+    QVERIFY(ui.InfoText->toPlainText().contains("Welcome"));
+    QVERIFY(ui.InfoText->toPlainText().contains("Click  Start to proceed"));
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+
+    QCOMPARE(QuaymendProbe::wizardState(dialog), StateConnect);
+    QCOMPARE(QuaymendProbe::notFoundShown(dialog), false);
+    QCOMPARE(QuaymendProbe::bootLoaderOnly(dialog), false);
+    QCOMPARE(QuaymendProbe::transferThread(dialog), nullptr);
+    QCOMPARE(QuaymendProbe::busy(dialog), false);
+    QCOMPARE(QuaymendProbe::updateDirectory(dialog), QCoreApplication::applicationDirPath());
+}
+
+void tst_Dialog::slotTable()
+{
+    const QMetaObject &meta = Quaymend::staticMetaObject;
+    QCOMPARE(meta.className(), "Quaymend");
+    QStringList own;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        const QMetaMethod method = meta.method(i);
+        QCOMPARE(method.methodType(), QMetaMethod::Slot);
+        QCOMPARE(method.access(), QMetaMethod::Public);
+        QCOMPARE(method.parameterCount(), 0);
+        own << QString::fromLatin1(method.methodSignature());
+    }
+    QCOMPARE(own, (QStringList { "about()", "stepWizard()", "retry()", "timer()", "copylog()" }));
+}
+
+void tst_Dialog::progressBar()
+{
+    Quaymend dialog;
+    dialog.show();
+    QProgressBar *bar = QuaymendProbe::ui(dialog).ProgressBar;
+
+    struct Expect
+    {
+        int minimum, maximum, value;
+        bool inverted;
+    };
+    const auto check = [&](const Expect &e) {
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->minimum(), e.minimum);
+        QCOMPARE(bar->maximum(), e.maximum);
+        QCOMPARE(bar->value(), e.value);
+        QCOMPARE(bar->invertedAppearance(), e.inverted);
+    };
+
+    dialog.setProgressPercent(-30);
+    check({ 0, 100, 30, true });
+    dialog.setProgressPercent(100);
+    check({ 0, 100, 100, false });
+    dialog.setProgressBusy();
+    check({ 0, 0, 0, false });
+    dialog.setProgressPercent(45);
+    check({ 0, 100, 45, false });
+    dialog.setProgressPercent(0);
+    check({ 0, 100, 0, false });
+}
+
+void tst_Dialog::scheduleTimer()
+{
+    // timer() moves the machine to the timer's code and runs one step. 8 is no state, so that step
+    // does nothing and the code stays visible in wizardState (a real state such as 7, StateBoot,
+    // would start device work).
+    Quaymend dialog;
+    QuaymendProbe::wizardState(dialog) = StateConnect;
+    QElapsedTimer clock;
+    clock.start();
+    dialog.scheduleTimer(500, 8);
+    QCOMPARE(QuaymendProbe::timerCode(dialog), 8);
+
+    QTest::qWait(350);
+    QCOMPARE(QuaymendProbe::wizardState(dialog), StateConnect);
+    QTRY_COMPARE_WITH_TIMEOUT(int(QuaymendProbe::wizardState(dialog)), 8, 3000);
+    QVERIFY2(clock.elapsed() >= 450, qPrintable(QString::number(clock.elapsed())));
+
+    // It fires once only.
+    QuaymendProbe::wizardState(dialog) = StateConnect;
+    QTest::qWait(700);
+    QCOMPARE(QuaymendProbe::wizardState(dialog), StateConnect);
+}
+
+void tst_Dialog::copylogAfterConstruction()
+{
+    QGuiApplication::clipboard()->setText("stale");
+    Quaymend dialog;
+    dialog.copylog();
+    const QString copied = QGuiApplication::clipboard()->text(QClipboard::Clipboard);
+    static const QRegularExpression line(R"(^\d\d \S+ \d{4} - \d\d:\d\d:\d\d\.\d{3} : Welcome screen\n$)");
+    QVERIFY2(line.match(copied).hasMatch(), qPrintable(copied));
+}
+
+void tst_Dialog::copyLogButtonActsOnRelease()
+{
+    Quaymend dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QPushButton *button = QuaymendProbe::ui(dialog).CopyLogButton;
+    button->show();
+    QuaymendProbe::logText(dialog) = "marker\n";
+
+    QGuiApplication::clipboard()->setText("stale");
+    QTest::mousePress(button, Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("stale"));
+    QTest::mouseRelease(button, Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("marker\n"));
+}
+
+void tst_Dialog::aboutNamesTheRunningToolkit()
+{
+    Quaymend dialog;
+    QString title, text;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        title = box->windowTitle();
+        text = box->text();
+        box->accept();
+    });
+    // By name, as nothing in the dialog is connected to it.
+    QVERIFY(QMetaObject::invokeMethod(&dialog, "about"));
+    QCOMPARE(title, QString("About Quaymend"));
+    QVERIFY2(text.startsWith("Version 730900.03.00.00\n\n"), qPrintable(text));
+    QVERIFY2(text.contains(QLatin1String(qVersion())), qPrintable(text));
+    QVERIFY2(text.contains("LGPL 3"), qPrintable(text));
+    QVERIFY(!text.contains("4.8.4"));
+    QVERIFY(!text.endsWith('\n'));
+}
+
+void tst_Dialog::resourcesAreLinkedIn()
+{
+    Quaymend dialog;
+    const QImage side(":/Quaymend/setup.bmp");
+    QCOMPARE(side.size(), QSize(164, 314));
+    QCOMPARE(side.depth(), 32); // loaded as RGB32 from 24 bpp
+    const QIcon icon(":/Quaymend/Resources/reseticon.ico");
+    const QList<QSize> sizes = icon.availableSizes();
+    for (int s : { 16, 32, 48 })
+        QVERIFY2(sizes.contains(QSize(s, s)), qPrintable(QString::number(s)));
+    QVERIFY(!dialog.windowIcon().isNull());
+}
+
+void tst_Dialog::eventLoopResultIsZero_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::newRow("complete") << 0;
+    QTest::newRow("connect failed") << 12;
+    QTest::newRow("driver failed") << 13;
+    QTest::newRow("closed") << -1;
+}
+
+void tst_Dialog::eventLoopResultIsZero()
+{
+    QFETCH(int, result);
+    // The same flow as main(): show the dialog and run the event loop until it ends.
+    auto dialog = std::make_unique<Quaymend>();
+    dialog->show();
+    QTimer::singleShot(50, dialog.get(), [&] {
+        if (result < 0)
+            dialog->close();
+        else
+            dialog->done(result);
+    });
+    // Bounded: if the dialog's end did not end the loop, this ends it with a telling code.
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    guard.start(5000);
+    QCOMPARE(QApplication::exec(), 0);
+    if (result >= 0)
+        QCOMPARE(dialog->result(), result);
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("TST_DIALOG_SIZE_PROBE"))
+        return sizeProbeMain(argc, argv);
+    QApplication app(argc, argv);
+    tst_Dialog test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_dialog.moc"
