@@ -1,0 +1,48 @@
+#pragma once
+
+#include "eventloop.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class cDevice;
+class cPtyPort;
+struct cOptions;
+
+// The transponder's application firmware as seen on its serial port: NMEA-style lines in, version
+// replies out, and the boot command that sends it into its boot loader. The same class plays the
+// stand-ins for other equipment on the bus (a port that never answers, a foreign device).
+class cApplication
+{
+public:
+    enum class eRole { Device, Silent, Foreign };
+
+    cApplication(cDevice &device, cEventLoop &loop, const cOptions &options, eRole role, QString version);
+    ~cApplication();
+    cApplication(const cApplication &) = delete;
+    cApplication &operator=(const cApplication &) = delete;
+
+    bool open();
+    void close(); // port gone, pending replies dropped
+    std::shared_ptr<cPtyPort> port() const { return m_port; }
+    QString vendorId() const;
+
+private:
+    void onBytes(const QByteArray &bytes);
+    void onLine(const QByteArray &line);
+    void answerAppver();
+    void sendLine(const QByteArray &sentence);
+    QString roleName() const;
+
+    cDevice &m_device;
+    cEventLoop &m_loop;
+    const cOptions &m_options;
+    const eRole m_role;
+    const QString m_version;
+    std::shared_ptr<cPtyPort> m_port;
+    QByteArray m_partialLine;
+    std::vector<cEventLoop::tTimerId> m_timers;
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "application.h"
+#include "eventloop.h"
+
+#include <QString>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+class cBootLoader;
+class cPtyPort;
+struct cOptions;
+
+// The simulated bus: the transponder moving between application and boot loader, the extra
+// equipment some tests need, and the ports file that tells the program what is plugged in.
+//
+// Applications and boot loaders are never destroyed before the simulator ends: they call back
+// into the device from their own handlers, so a finished one is only closed, never freed.
+class cDevice
+{
+public:
+    cDevice(cEventLoop &loop, const cOptions &options);
+    ~cDevice();
+
+    bool start();
+    void stop(); // every port gone from the ports file
+
+    // From the application on the boot command.
+    void enterBootLoader(cApplication *application);
+    // From the boot loader once the image is complete.
+    void imageReceived();
+    // From the boot loader when the vanish fault strikes: the transponder is gone for good.
+    void vanish();
+
+private:
+    bool bringUpFirstPorts();
+    cApplication *addApplication(cApplication::eRole role, const QString &version);
+    bool bringUpApplication(const QString &version);
+    bool bringUpBootLoaders();
+    void closeDevicePorts();
+    bool publish();
+    void fail(const QString &why);
+
+    cEventLoop &m_loop;
+    const cOptions &m_options;
+    std::vector<std::unique_ptr<cApplication>> m_applications;
+    std::vector<std::unique_ptr<cBootLoader>> m_bootLoaders;
+    std::vector<cApplication *> m_deviceApplications; // the transponder's, not the extra equipment
+    std::vector<std::pair<std::shared_ptr<cPtyPort>, QString>> m_listed; // in ports file order
+    std::vector<cEventLoop::tTimerId> m_timers;
+    bool m_ready = false;
+};

@@ -1,0 +1,215 @@
+#include "options.h"
+
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+namespace {
+
+const char *const kFaultNames[] = {
+    "no-reply",      "noise",      "bad-checksum",         "lowercase-checksum", "status-256",
+    "empty-field5",  "no-bootloader", "handshake-first-byte", "silent-after-echo", "u-forever",
+    "not-c",         "two-bootloaders",
+};
+
+const char kFaultHelp[] = R"(Faults for --fault NAME (repeat the option to combine them):
+  no-reply              the application never answers appver
+  noise                 three other valid sentences ($GPGGA, !AIVDM, $PKVR status 7) before the reply
+  bad-checksum          the reply carries a wrong checksum
+  lowercase-checksum    the reply checksum in lower-case hex; only visible if it contains a letter,
+                        which plain digit versions never give: use e.g. --version 730400.03.00.00-beta (*3f)
+  status-256            reply $PKVR,256,0,0,*XX
+  empty-field5          reply with status 255 and an empty version field
+  no-bootloader         after the boot command the port goes away and no boot loader appears
+  handshake-first-byte  the boot loader sends one 'C' instead of its 'U' stream, then nothing
+  silent-after-echo     after the program's 'U' the boot loader sends nothing
+  u-forever             after the program's 'U' the boot loader keeps sending 'U', never 'C'
+  not-c                 after the program's 'U' the boot loader sends 'X' instead of 'C', then nothing
+  two-bootloaders       two boot loader ports are listed; only the last one listed works
+
+Faults belong to the transponder, so they hold for the application it restarts into as well. The silent
+and foreign ports are other equipment: they stay listed through boot loader and restart.
+
+Transfer faults count blocks by position in the transfer (1, 2, 3, ...; position 256 is block number 0).
+N:K means "the first K arrivals of block N"; several faults on one block take their turns in the order
+nak, silent, odd, zero. The counts last across transfers to the same boot loader, so a test can make a
+first attempt fail and a retry succeed. After any cancel (sent or received) the boot loader starts its
+'U' stream again on the same port, and a 'U' while it waits for a block header starts a new handshake.
+
+Log lines on stderr (one event each, stable wording; <n> is the block position):
+  devsim: ready                                  first ports file written
+  devsim: ports file: <path> <vid>, ... | (empty) ports file rewritten
+  devsim: application port <path> up (version <v>)
+  devsim: application port <path> down
+  devsim: silent port <path> up / foreign port <path> up
+  devsim: silent port got <line> / foreign port got <line> / foreign port tx <line>
+  devsim: rx line <line>                          a complete line on the application port
+  devsim: ignored line (<reason>): <line>
+  devsim: ignored <k> bytes without line end: <bytes>
+  devsim: tx line <line>                          anything the application sends
+  devsim: no reply (fault no-reply)
+  devsim: boot command received
+  devsim: no boot loader (fault no-bootloader)
+  devsim: boot loader port <path> up [(silent)]
+  devsim: boot loader port <path> down
+  devsim: sending U stream
+  devsim: rx U (handshake) / rx U (new handshake)
+  devsim: tx C / tx C (repeat <k>) / tx C instead of U stream (fault handshake-first-byte)
+  devsim: tx X instead of C (fault not-c) / silent after handshake U (fault silent-after-echo)
+  devsim: keeps sending U (fault u-forever)
+  devsim: no block after handshake, back to U stream
+  devsim: boot loader ignored <k> bytes: <bytes> / silent boot loader ignored <k> bytes: <bytes>
+  devsim: block <n> ACK / block <n> duplicate ACK
+  devsim: block <n> NAK (bad header|bad CRC|incomplete, <k> of 1029 bytes)
+  devsim: tx NAK block <n> (fault) / no answer to block <n> (fault) / tx 'C' for block <n> (fault)
+  devsim: tx 0x00 for block <n> (fault) / block <n> ACK delayed <ms> ms (fault) / block <n> late ACK
+  devsim: tx 8 CAN (block number <b>, expected <e>)
+  devsim: transfer cancelled by sender (<k> CAN)
+  devsim: EOT ACK / EOT NAK (fault nak-eot) / no answer to EOT (fault silent-eot) / EOT ACK (repeat)
+  devsim: EOT ACK without data, staying in boot loader
+  devsim: image written <bytes> bytes to <path> / image not written (no --image), <bytes> bytes
+  devsim: restarted into application
+  devsim: device vanished during block <n> (fault)
+  devsim: stopping (signal <s>) ... devsim: stopped      ports file emptied in between
+  devsim: error: <what>                          the simulator exits with status 1
+  devsim: warning: <what>                        e.g. lowercase-checksum with no letter to lower
+
+The simulator ends itself when the process that started it ends (Linux parent-death signal).
+)";
+
+bool parseBlockFault(const QString &text, std::map<int, int> &into, QString &error, const char *option)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    bool okBlock = false;
+    bool okCount = false;
+    const int block = parts.value(0).toInt(&okBlock);
+    const int count = parts.value(1).toInt(&okCount);
+    if (parts.size() != 2 || !okBlock || !okCount || block < 1 || count < 0) {
+        error = QStringLiteral("--%1 wants N:K with N >= 1, got \"%2\"").arg(QLatin1String(option), text);
+        return false;
+    }
+    into[block] = count;
+    return true;
+}
+
+bool parseMs(const QCommandLineParser &parser, const char *option, int &into, QString &error)
+{
+    if (!parser.isSet(QLatin1String(option)))
+        return true;
+    bool ok = false;
+    const int value = parser.value(QLatin1String(option)).toInt(&ok);
+    if (!ok || value < 0) {
+        error = QStringLiteral("--%1 wants a number >= 0").arg(QLatin1String(option));
+        return false;
+    }
+    into = value;
+    return true;
+}
+
+} // namespace
+
+eParseResult parseOptions(const QStringList &arguments, cOptions &options, QString &error)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays the AIS transponder (application, boot loader, XMODEM-1K receiver) on pseudo-terminals\n"
+        "and lists its ports as \"<path> <vendor id>\" lines in the ports file (QUAYMEND_SIMULATED_PORTS)."));
+    const auto add = [&parser](const char *name, const char *help, const char *valueName = nullptr) {
+        if (valueName)
+            parser.addOption({QLatin1String(name), QLatin1String(help), QLatin1String(valueName)});
+        else
+            parser.addOption({QLatin1String(name), QLatin1String(help)});
+    };
+    add("help", "Show this help, the fault list and the log lines.");
+    add("ports-file", "File to keep the port list in (required); rewritten atomically.", "path");
+    add("image", "Where the boot loader writes the received image after EOT.", "path");
+    add("version", "Application version reported by appver (default 730400.03.00.00).", "text");
+    add("new-version", "Version reported after an update (default: --version).", "text");
+    add("boot-delay", "Time from the boot command to the boot loader port appearing (default 1000).", "ms");
+    add("restart-delay", "Time from the final EOT to the application port appearing (default 500).", "ms");
+    add("reply-delay", "Delay before the application answers appver (default 0).", "ms");
+    add("start-delay", "Delay before the first port appears; the ports file starts empty (default 0).", "ms");
+    add("no-app", "The device has no application: it starts in its boot loader.");
+    add("silent-port", "List an extra 3E71 port before the device that never answers.");
+    add("foreign-port", "List an extra 0403 port first that answers appver like a device.");
+    add("link-speed", "Bytes per second the device reads and writes (default 0 = unlimited).", "bps");
+    add("flash-ms", "Time the boot loader spends after each good block before its ACK (default 0).", "ms");
+    add("fault", "Inject a fault, see the list below; repeatable.", "name");
+    add("nak-block", "NAK block N the first K times it arrives; repeatable.", "N:K");
+    add("silent-block", "Say nothing to block N the first K times; repeatable.", "N:K");
+    add("odd-response", "Answer block N with 'C' the first K times; repeatable.", "N:K");
+    add("zero-response", "Answer block N with 0x00 the first K times; repeatable.", "N:K");
+    add("late-ack", "Accept the first arrival of block N but ACK it MS later; repeatable.", "N:MS");
+    add("nak-eot", "NAK the first EOT.");
+    add("silent-eot", "Say nothing to EOT (the image is still written and the device restarts).");
+    add("vanish-block", "The device disappears for good about 500 bytes into block N.", "N");
+    add("nak-all", "NAK every block.");
+
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return eParseResult::Error;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        const QByteArray text = parser.helpText().toUtf8() + '\n' + kFaultHelp;
+        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+        return eParseResult::Help;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+        return eParseResult::Error;
+    }
+
+    options.portsFile = parser.value(QStringLiteral("ports-file"));
+    if (options.portsFile.isEmpty()) {
+        error = QStringLiteral("--ports-file is required");
+        return eParseResult::Error;
+    }
+    options.imagePath = parser.value(QStringLiteral("image"));
+    if (parser.isSet(QStringLiteral("version")))
+        options.version = parser.value(QStringLiteral("version"));
+    options.newVersion = parser.value(QStringLiteral("new-version"));
+    if (!parseMs(parser, "boot-delay", options.bootDelayMs, error)
+        || !parseMs(parser, "restart-delay", options.restartDelayMs, error)
+        || !parseMs(parser, "reply-delay", options.replyDelayMs, error)
+        || !parseMs(parser, "start-delay", options.startDelayMs, error)
+        || !parseMs(parser, "flash-ms", options.flashMs, error))
+        return eParseResult::Error;
+    int linkSpeed = 0;
+    if (!parseMs(parser, "link-speed", linkSpeed, error))
+        return eParseResult::Error;
+    options.linkSpeed = linkSpeed;
+    int vanish = 0;
+    if (!parseMs(parser, "vanish-block", vanish, error))
+        return eParseResult::Error;
+    options.vanishBlock = vanish;
+
+    options.noApp = parser.isSet(QStringLiteral("no-app"));
+    options.silentPort = parser.isSet(QStringLiteral("silent-port"));
+    options.foreignPort = parser.isSet(QStringLiteral("foreign-port"));
+    options.nakEot = parser.isSet(QStringLiteral("nak-eot"));
+    options.silentEot = parser.isSet(QStringLiteral("silent-eot"));
+    options.nakAll = parser.isSet(QStringLiteral("nak-all"));
+
+    for (const QString &fault : parser.values(QStringLiteral("fault"))) {
+        bool known = false;
+        for (const char *name : kFaultNames)
+            known = known || fault == QLatin1String(name);
+        if (!known) {
+            error = QStringLiteral("unknown fault \"%1\" (see --help)").arg(fault);
+            return eParseResult::Error;
+        }
+        options.faults.insert(fault);
+    }
+    const std::pair<const char *, std::map<int, int> *> blockFaults[] = {
+        {"nak-block", &options.nakBlock},         {"silent-block", &options.silentBlock},
+        {"odd-response", &options.oddResponse},   {"zero-response", &options.zeroResponse},
+        {"late-ack", &options.lateAckMs},
+    };
+    for (const auto &[name, into] : blockFaults) {
+        for (const QString &value : parser.values(QLatin1String(name))) {
+            if (!parseBlockFault(value, *into, error, name))
+                return eParseResult::Error;
+        }
+    }
+    return eParseResult::Ok;
+}

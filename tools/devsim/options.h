@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <set>
+
+struct cOptions
+{
+    QString portsFile;
+    QString imagePath;
+    QString version = QStringLiteral("730400.03.00.00");
+    QString newVersion; // empty: same as version
+
+    int bootDelayMs = 1000;
+    int restartDelayMs = 500;
+    int replyDelayMs = 0;
+    int startDelayMs = 0;
+    int flashMs = 0;
+    qint64 linkSpeed = 0; // bytes per second, 0 = as fast as the pty goes
+
+    bool noApp = false;
+    bool silentPort = false;
+    bool foreignPort = false;
+
+    std::set<QString> faults; // the --fault names
+
+    // Transfer faults, keyed by the block's position in the transfer (1, 2, 3, ... never wraps).
+    std::map<int, int> nakBlock;     // position -> how many arrivals get a NAK
+    std::map<int, int> silentBlock;  // position -> how many arrivals get no answer
+    std::map<int, int> oddResponse;  // position -> how many arrivals get 'C'
+    std::map<int, int> zeroResponse; // position -> how many arrivals get 0x00
+    std::map<int, int> lateAckMs;    // position -> delay of the ACK for its first arrival
+    int vanishBlock = 0;             // 0: never
+    bool nakEot = false;
+    bool silentEot = false;
+    bool nakAll = false;
+
+    bool has(const char *fault) const { return faults.count(QString::fromLatin1(fault)) != 0; }
+    QString versionAfterUpdate() const { return newVersion.isEmpty() ? version : newVersion; }
+};
+
+enum class eParseResult { Ok, Help, Error };
+
+// Fills options from the command line; on Error, error says why; on Help the help text was printed.
+eParseResult parseOptions(const QStringList &arguments, cOptions &options, QString &error);
