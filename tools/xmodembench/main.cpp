@@ -1,0 +1,281 @@
+// Throughput and CPU cost of cXmodem1KSend, against lrzsz sx sending to the same rx over the same
+// kind of pseudo-terminal, and its time to the device simulator against the link's floor.
+// Prints figures; nothing is asserted.
+//
+//     quaymend-xmodembench [--devsim PATH] [--size-mib N]
+#include "device/serialport.h"
+#include "update/xmodem1ksend.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int linkSpeed = 11520; // bytes per second, the simulator's emulated link
+constexpr int flashMs = 5;
+constexpr int simFileSize = 512 * 1024;
+constexpr int frameSize = 1029;
+
+void dropTrace(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+bool waitForFile(const QString &path, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!QFileInfo::exists(path)) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+void configure(cSerialPort &port, const QString &name)
+{
+    port.setPortName(name);
+    port.setQueryMode(cPort::Polling);
+    port.setBaudRate(110);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.setTimeout(5000);
+}
+
+// rx -c behind socat; the terminal belongs to socat so rx's exit cannot swallow its last ACK.
+bool startRx(QProcess &socat, const QString &link, const QString &dir)
+{
+    QDir().mkpath(dir);
+    socat.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    socat.setStandardErrorFile(QProcess::nullDevice());
+    socat.start(QStringLiteral("socat"),
+                { QStringLiteral("PTY,link=%1,raw,echo=0").arg(link),
+                  QStringLiteral("SYSTEM:cd '%1' && exec rx -c out.bin").arg(dir) });
+    return socat.waitForStarted(5000) && waitForFile(link, 5000);
+}
+
+bool sameContent(const QString &received, const QByteArray &data)
+{
+    QFile file(received);
+    return file.open(QIODevice::ReadOnly) && file.read(data.size()) == data;
+}
+
+struct Run
+{
+    bool ok = false;
+    double seconds = 0;
+    double cpu = 0;
+};
+
+Run sendWithOurs(const QString &file, const QByteArray &data, const QString &work)
+{
+    Run run;
+    QProcess socat;
+    const QString link = work + QStringLiteral("/ours-port");
+    if (!startRx(socat, link, work + QStringLiteral("/ours-rx"))) {
+        std::fprintf(stderr, "could not start socat/rx\n");
+        return run;
+    }
+    cSerialPort port;
+    configure(port, link);
+    char start = 0;
+    // The handshake takes rx's start request, as it takes the boot loader's.
+    if (!port.open(QIODevice::ReadWrite) || port.read(&start, 1) != 1 || start != 'C') {
+        std::fprintf(stderr, "no start request from rx\n");
+        return run;
+    }
+    port.close();
+
+    cXmodem1KSend sender(QFile::encodeName(file).toStdString(), &port);
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    sender.startTransfer();
+    sender.wait(600000);
+    run.seconds = double(clock.nsecsElapsed()) / 1e9;
+    // The GUI-less main thread sleeps in wait(); what the process used is the worker's.
+    run.cpu = cpuSeconds() - cpuBefore;
+    socat.waitForFinished(10000);
+    run.ok = sender.status.load() == XmodemComplete
+        && sameContent(work + QStringLiteral("/ours-rx/out.bin"), data);
+    return run;
+}
+
+Run sendWithSx(const QString &file, const QByteArray &data, const QString &work)
+{
+    Run run;
+    QProcess socat;
+    const QString link = work + QStringLiteral("/sx-port");
+    if (!startRx(socat, link, work + QStringLiteral("/sx-rx"))) {
+        std::fprintf(stderr, "could not start socat/rx\n");
+        return run;
+    }
+    const QString times = work + QStringLiteral("/sx-times");
+    QProcess sx;
+    QElapsedTimer clock;
+    clock.start();
+    sx.start(QStringLiteral("bash"),
+             { QStringLiteral("-c"),
+               // TIMEFORMAT's own %3 must not meet QString::arg.
+               QStringLiteral("TIMEFORMAT='%3U %3S'; ")
+                   + QStringLiteral("{ time sx -k '%1' <'%2' >'%2' 2>/dev/null; } 2>'%3'")
+                         .arg(file, link, times) });
+    sx.waitForFinished(600000);
+    run.seconds = double(clock.nsecsElapsed()) / 1e9;
+    socat.waitForFinished(10000);
+    QFile timesFile(times);
+    if (timesFile.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> fields = timesFile.readAll().simplified().split(' ');
+        if (fields.size() == 2)
+            run.cpu = fields.at(0).toDouble() + fields.at(1).toDouble();
+    }
+    run.ok = sx.exitCode() == 0 && sameContent(work + QStringLiteral("/sx-rx/out.bin"), data);
+    return run;
+}
+
+QString simulatorPort(const QString &portsFile, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QFile file(portsFile);
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                const QList<QByteArray> fields = line.simplified().split(' ');
+                if (fields.size() == 2 && fields.at(1).toUpper() == "3E71")
+                    return QFile::decodeName(fields.at(0));
+            }
+        }
+        QThread::msleep(20);
+    }
+    return {};
+}
+
+bool bootLoaderHandshake(cSerialPort &port)
+{
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    const QDeadlineTimer deadline(5000);
+    char c = 0;
+    while (c != 'U' && !deadline.hasExpired()) {
+        if (port.read(&c, 1) != 1)
+            c = 0;
+    }
+    bool started = false;
+    if (c == 'U' && port.write("U", 1) == 1) {
+        while (!started && !deadline.hasExpired())
+            started = port.read(&c, 1) == 1 && c == 'C';
+    }
+    port.close();
+    return started;
+}
+
+void sendToSimulator(const QString &devsim, const QString &work)
+{
+    if (!QFileInfo(devsim).isExecutable()) {
+        std::printf("simulator: %s not found, skipped (--devsim PATH)\n", qPrintable(devsim));
+        return;
+    }
+    QByteArray data(simFileSize, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
+    const QString file = work + QStringLiteral("/sim.img");
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size())
+        return;
+    out.close();
+
+    const QString portsFile = work + QStringLiteral("/sim-ports");
+    const QString image = work + QStringLiteral("/sim-image.bin");
+    QProcess sim;
+    sim.setStandardOutputFile(QProcess::nullDevice());
+    sim.setStandardErrorFile(work + QStringLiteral("/sim.log"));
+    sim.start(devsim,
+              { "--ports-file", portsFile, "--image", image, "--no-app", "--link-speed",
+                QString::number(linkSpeed), "--flash-ms", QString::number(flashMs) });
+    cSerialPort port;
+    configure(port, simulatorPort(portsFile, 5000));
+    if (port.portName().isEmpty() || !bootLoaderHandshake(port)) {
+        std::printf("simulator: no boot loader handshake\n");
+        return;
+    }
+    cXmodem1KSend sender(QFile::encodeName(file).toStdString(), &port);
+    QElapsedTimer clock;
+    clock.start();
+    sender.startTransfer();
+    sender.wait(600000);
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    const int blocks = simFileSize / 1024;
+    const double wire = double(blocks) * frameSize / linkSpeed;
+    const double floor = wire + blocks * flashMs / 1000.0;
+    waitForFile(image, 5000);
+    const bool ok = sender.status.load() == XmodemComplete && sameContent(image, data);
+    std::printf("simulator, 512 KiB at %d B/s, %d ms flash per block: %.2f s%s\n", linkSpeed, flashMs,
+                seconds, ok ? "" : "  FAILED");
+    std::printf("  floor, wire time + flash time: %.2f s (ratio %.3f)\n", floor, seconds / floor);
+    std::printf("  floor, wire time alone:        %.2f s (ratio %.3f)\n", wire, seconds / wire);
+    sim.terminate();
+    sim.waitForFinished(5000);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(dropTrace);
+    QString devsim = QCoreApplication::applicationDirPath() + QStringLiteral("/devsim/quaymend-devsim");
+    int sizeMiB = 4;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args.at(i) == QLatin1String("--devsim"))
+            devsim = args.at(i + 1);
+        else if (args.at(i) == QLatin1String("--size-mib"))
+            sizeMiB = qMax(1, args.at(i + 1).toInt());
+    }
+
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    QByteArray data(sizeMiB << 20, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
+    const QString file = dir.filePath(QStringLiteral("bench.img"));
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size())
+        return 1;
+    out.close();
+
+    const Run ours = sendWithOurs(file, data, dir.path());
+    const Run sx = sendWithSx(file, data, dir.path());
+    const double kib = data.size() / 1024.0;
+    const double mib = data.size() / 1048576.0;
+    std::printf("%d MiB over a pty to lrzsz rx -c (socat):\n", sizeMiB);
+    std::printf("  cXmodem1KSend: %8.1f KiB/s  %6.2f s  CPU %6.1f ms/MiB%s\n", kib / ours.seconds,
+                ours.seconds, ours.cpu * 1000 / mib, ours.ok ? "" : "  FAILED");
+    std::printf("  sx -k:         %8.1f KiB/s  %6.2f s  CPU %6.1f ms/MiB%s\n", kib / sx.seconds, sx.seconds,
+                sx.cpu * 1000 / mib, sx.ok ? "" : "  FAILED");
+    std::printf("  ratio cXmodem1KSend / sx: %.2f\n", sx.seconds / ours.seconds);
+    sendToSimulator(devsim, dir.path());
+    return ours.ok && sx.ok ? 0 : 1;
+}
