@@ -2,8 +2,10 @@
 #include "eventloop.h"
 #include "log.h"
 #include "options.h"
+#include "ptyport.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <csignal>
 #include <cstdio>
@@ -35,6 +37,7 @@ int main(int argc, char *argv[])
         break;
     }
 
+    cPtyPort::setLinkDirectory(QFileInfo(options.portsFile).absolutePath());
     cEventLoop loop;
     cDevice device(loop, options);
     if (!device.start())

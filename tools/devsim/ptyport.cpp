@@ -23,10 +23,21 @@ std::set<QString> &pathsHandedOut()
     return paths;
 }
 
+QString &linkDirectory()
+{
+    static QString directory;
+    return directory;
+}
+
 // Beyond this the program is not reading at all; keeping more would only hide that.
 constexpr qsizetype kMaxQueuedOutput = 1 << 20;
 
 } // namespace
+
+void cPtyPort::setLinkDirectory(const QString &directory)
+{
+    linkDirectory() = directory;
+}
 
 std::shared_ptr<cPtyPort> cPtyPort::create(cEventLoop &loop, qint64 bytesPerSecond)
 {
@@ -84,8 +95,20 @@ bool cPtyPort::openUnusedPty()
         ::fcntl(slave, F_SETFD, FD_CLOEXEC);
         m_master = master;
         m_slave = slave;
-        m_path = QString::fromLocal8Bit(name);
-        pathsHandedOut().insert(m_path);
+        m_ptsPath = QString::fromLocal8Bit(name);
+        pathsHandedOut().insert(m_ptsPath);
+        m_path = m_ptsPath;
+        if (!linkDirectory().isEmpty()) {
+            static int serial = 0;
+            const QString link = QStringLiteral("%1/ttySIM%2x%3").arg(linkDirectory()).arg(::getpid()).arg(++serial);
+            const QByteArray linkName = link.toLocal8Bit();
+            ::unlink(linkName.constData());
+            if (::symlink(name, linkName.constData()) == 0)
+                m_path = link;
+            else
+                devLog(QStringLiteral("warning: could not link %1 to %2: %3")
+                           .arg(link, m_ptsPath, QString::fromLocal8Bit(std::strerror(errno))));
+        }
         opened = true;
     }
     for (const int fd : placeholders)
@@ -97,6 +120,8 @@ bool cPtyPort::openUnusedPty()
 
 void cPtyPort::close()
 {
+    if (m_path != m_ptsPath && !m_path.isEmpty())
+        ::unlink(m_path.toLocal8Bit().constData());
     if (m_master >= 0)
         ::close(m_master);
     if (m_slave >= 0)

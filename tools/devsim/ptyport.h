@@ -20,6 +20,11 @@ public:
     static std::shared_ptr<cPtyPort> create(cEventLoop &loop, qint64 bytesPerSecond);
     ~cPtyPort();
 
+    // Ports are handed out as symbolic links in this directory, named after this process, rather
+    // than as /dev/pts paths: the kernel reuses pty numbers, and a program still holding the path
+    // of a port that went away must never reach another simulator's device through it.
+    static void setLinkDirectory(const QString &directory);
+
     QString path() const { return m_path; }
     bool isOpen() const { return m_master >= 0; }
 
@@ -60,7 +65,8 @@ private:
 
     int m_master = -1;
     int m_slave = -1; // held open so that the master never sees EIO while the program has it closed
-    QString m_path;
+    QString m_path; // the link the program opens
+    QString m_ptsPath;
     qint64 m_rate;
     int m_chunk;
     sBucket m_rx;

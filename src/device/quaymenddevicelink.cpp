@@ -1,0 +1,73 @@
+// The dialog's device-link operations: they hand the dialog's port, names and update log to the
+// widget-free code of this folder and keep what it found.
+#include "app/quaymend.h"
+
+#include "device/bootswitch.h"
+#include "device/portdiscovery.h"
+#include "device/sentencechannel.h"
+
+namespace {
+
+LogFn dialogLog(Quaymend *dialog)
+{
+    return [dialog](const QByteArray &line) {
+        dialog->log(line);
+    };
+}
+
+} // namespace
+
+void Quaymend::writeToPort(const QByteArray &bytes)
+{
+    ::writeToPort(serialPort, bytes);
+}
+
+void Quaymend::sendCommand(const QByteArray &text)
+{
+    ::sendCommand(serialPort, text, dialogLog(this));
+}
+
+bool Quaymend::readResponse(QByteArray &text)
+{
+    return ::readResponse(serialPort, text, dialogLog(this));
+}
+
+QByteArray Quaymend::queryDevice(const QByteArray &command)
+{
+    return ::queryDevice(serialPort, applicationPortName, command, dialogLog(this));
+}
+
+void Quaymend::configurePort()
+{
+    ::configurePort(serialPort);
+}
+
+bool Quaymend::scanApplicationPort()
+{
+    Identification found;
+    if (!::scanApplicationPort(serialPort, applicationPortName, updateDirectory, found, dialogLog(this)))
+        return false;
+    detection = found;
+    // Without a file the earlier choice stands.
+    if (!found.updateFileName.isEmpty())
+        updateFileName = found.updateFileName;
+    // Once the device has shown it has no application, it stays a boot-loader-only run.
+    if (found.bootLoaderOnly)
+        bootLoaderOnly = true;
+    return true;
+}
+
+bool Quaymend::scanBootloaderPort()
+{
+    return ::scanBootloaderPort(serialPort, dialogLog(this));
+}
+
+void Quaymend::usbBoot()
+{
+    ::usbBoot(serialPort, applicationPortName, dialogLog(this));
+}
+
+bool Quaymend::usbBootHandshake()
+{
+    return ::usbBootHandshake(serialPort, dialogLog(this));
+}

@@ -1,0 +1,178 @@
+#include "update/identify.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+Q_DECLARE_METATYPE(DetectionOutcome)
+
+namespace {
+
+// Names ending in "/" become directories, the rest empty files.
+void populate(const QString &directory, const QStringList &entries)
+{
+    for (const QString &entry : entries) {
+        if (entry.endsWith(u'/')) {
+            QVERIFY(QDir(directory).mkdir(entry.chopped(1)));
+            continue;
+        }
+        QFile file(directory + u'/' + entry);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+}
+
+} // namespace
+
+class tst_Identify : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void identify_data();
+    void identify();
+    void needsUpdate_data();
+    void needsUpdate();
+    void updateVersionOf();
+};
+
+void tst_Identify::identify_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<DetectionOutcome>("outcome");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("bootLoaderOnly");
+
+    const QString cs = "AIS Class B CS Transceiver";
+    const QString so = "AIS Class B SO Transceiver";
+    const QString any = "AIS Class B Transceiver";
+    using O = DetectionOutcome;
+
+    QTest::newRow("newer file chosen")
+        << QByteArray("730412.05.06.07") << QStringList { "730412_05_06_07.hex", "730412_05_06_08.hex" }
+        << O::UpdateRequired << cs << "730412_05_06_08.hex"
+        << "730412.05.06.08" << false;
+    QTest::newRow("same version") << QByteArray("730412.05.06.08") << QStringList { "730412_05_06_08.hex" }
+                                  << O::UpToDate << cs << "730412_05_06_08.hex"
+                                  << "730412.05.06.08" << false;
+    QTest::newRow("device newer") << QByteArray("730412.05.06.09") << QStringList { "730412_05_06_08.hex" }
+                                  << O::UpToDate << cs << "730412_05_06_08.hex"
+                                  << "730412.05.06.08" << false;
+    QTest::newRow("whole text compared")
+        << QByteArray("730413.00.00.00") << QStringList { "730412_09_09_09.hex" } << O::UpToDate << cs
+        << "730412_09_09_09.hex"
+        << "730412.09.09.09" << false;
+    QTest::newRow("all groups 99") << QByteArray("730412.99.99.99") << QStringList { "730400_00_00_01.hex" }
+                                   << O::UpdateRequired << cs << "730400_00_00_01.hex"
+                                   << "730400.00.00.01" << false;
+    QTest::newRow("two groups 99") << QByteArray("730412.99.99.98") << QStringList { "730400_00_00_01.hex" }
+                                   << O::UpToDate << cs << "730400_00_00_01.hex"
+                                   << "730400.00.00.01" << false;
+    QTest::newRow("SO device, CS file ignored")
+        << QByteArray("750401.01.00.00") << QStringList { "730499_99_99_99.hex", "750401_01_00_01.img" }
+        << O::UpdateRequired << so << "750401_01_00_01.img"
+        << "750401.01.00.01" << false;
+    QTest::newRow("NOAPP, greatest over both codes")
+        << QByteArray("NOAPP") << QStringList { "730499_99_99_99.hex", "750400_00_00_01.hex" }
+        << O::UpdateRequired << any << "750400_00_00_01.hex"
+        << "750400.00.00.01" << true;
+    QTest::newRow("NOAPP, no file") << QByteArray("NOAPP") << QStringList {} << O::NoUpdateFile << any
+                                    << QString() << QString() << true;
+    QTest::newRow(".img over .hex") << QByteArray("730412.05.06.06")
+                                    << QStringList { "730412_05_06_07.hex", "730412_05_06_07.img" }
+                                    << O::UpdateRequired << cs << "730412_05_06_07.img"
+                                    << "730412.05.06.07" << false;
+    QTest::newRow("upper-case extension")
+        << QByteArray("730412.05.06.06") << QStringList { "730412_05_06_07.HEX" } << O::UpdateRequired << cs
+        << "730412_05_06_07.HEX"
+        << "730412.05.06.07" << false;
+    // Sorted by character codes: lower-case letters come after digits and upper case.
+    QTest::newRow("case-sensitive order")
+        << QByteArray("7304ab.00.00.00") << QStringList { "7304AB_00_00_01.hex", "7304ab_00_00_01.hex" }
+        << O::UpdateRequired << cs << "7304ab_00_00_01.hex"
+        << "7304ab.00.00.01" << false;
+    QTest::newRow("too short, wrong extension, directory, hidden")
+        << QByteArray("730412.05.06.07")
+        << QStringList { "7304_05_06_07.hex", "730412_05_06_07.bin", "730412_05_06_09.hex/",
+                         "730412_05_06_08.hex.bak", "x730412_05_06_09.hex" }
+        << O::NoUpdateFile << cs << QString() << QString() << false;
+    QTest::newRow("short reply") << QByteArray("730412.05.06.") << QStringList { "730400_00_00_01.hex" }
+                                 << O::UpdateRequired << cs << "730400_00_00_01.hex"
+                                 << "730400.00.00.01" << false;
+    QTest::newRow("group not a number")
+        << QByteArray("730499.0x.99.99") << QStringList { "730400_00_00_01.hex" } << O::UpdateRequired << cs
+        << "730400_00_00_01.hex"
+        << "730400.00.00.01" << false;
+    QTest::newRow("unrecognised reply") << QByteArray("12345") << QStringList { "730400_00_00_01.hex" }
+                                        << O::NotRecognised << QString() << QString() << QString() << false;
+    QTest::newRow("prefix is case-sensitive")
+        << QByteArray("noapp") << QStringList { "730400_00_00_01.hex" } << O::NotRecognised << QString()
+        << QString() << QString() << false;
+    QTest::newRow("NOAPP must be whole") << QByteArray("NOAPP ") << QStringList { "730400_00_00_01.hex" }
+                                         << O::NotRecognised << QString() << QString() << QString() << false;
+    QTest::newRow("empty reply") << QByteArray() << QStringList { "730400_00_00_01.hex" } << O::NotRecognised
+                                 << QString() << QString() << QString() << false;
+    QTest::newRow("no file") << QByteArray("730412.05.06.07") << QStringList {} << O::NoUpdateFile << cs
+                             << QString() << QString() << false;
+}
+
+void tst_Identify::identify()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, files);
+    QFETCH(DetectionOutcome, outcome);
+    QFETCH(QString, description);
+    QFETCH(QString, fileName);
+    QFETCH(QString, version);
+    QFETCH(bool, bootLoaderOnly);
+
+    QTemporaryDir directory;
+    QVERIFY(directory.isValid());
+    populate(directory.path(), files);
+    // Hidden files never count, whatever their name.
+    populate(directory.path(), { ".799999_99_99_99.hex" });
+
+    const Identification found = ::identify(reply, directory.path());
+    QCOMPARE(found.outcome, outcome);
+    QCOMPARE(found.description, description);
+    QCOMPARE(found.reply, reply);
+    QCOMPARE(found.updateFileName, fileName);
+    QCOMPARE(found.updateVersion, version);
+    QCOMPARE(found.bootLoaderOnly, bootLoaderOnly);
+}
+
+void tst_Identify::needsUpdate_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("update");
+
+    QTest::newRow("older") << QByteArray("730400.03.00.00") << "730400.03.00.01" << true;
+    QTest::newRow("equal") << QByteArray("730400.03.00.01") << "730400.03.00.01" << false;
+    QTest::newRow("newer") << QByteArray("730400.03.01.00") << "730400.03.00.01" << false;
+    QTest::newRow("longer reply is greater") << QByteArray("730400.03.00.01x") << "730400.03.00.01" << false;
+    QTest::newRow("NOAPP") << QByteArray("NOAPP") << "730400.03.00.01" << true;
+    QTest::newRow("all 99") << QByteArray("799999.99.99.99") << "730400.03.00.01" << true;
+    QTest::newRow("13 characters") << QByteArray("799999.10.10.") << "730400.03.00.01" << true;
+    QTest::newRow("group of letters") << QByteArray("799999.10.ab.10") << "730400.03.00.01" << true;
+}
+
+void tst_Identify::needsUpdate()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, version);
+    QFETCH(bool, update);
+    QCOMPARE(::needsUpdate(reply, version), update);
+}
+
+void tst_Identify::updateVersionOf()
+{
+    QCOMPARE(::updateVersionOf("730412_05_06_07.hex"), QString("730412.05.06.07"));
+    QCOMPARE(::updateVersionOf("7504ab_c1_d2_e3.IMG"), QString("7504ab.c1.d2.e3"));
+}
+
+QTEST_GUILESS_MAIN(tst_Identify)
+#include "tst_identify.moc"

@@ -1,0 +1,326 @@
+#include "device/portdiscovery.h"
+
+#include "device/serialport.h"
+#include "fakeport.h"
+#include "simulator.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr int vendor = 0x3E71;
+
+QByteArray line(const QByteArray &body)
+{
+    int sum = 0;
+    for (int i = 1; i < body.size(); ++i)
+        sum ^= quint8(body[i]);
+    return body + '*' + QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + "\r\n";
+}
+
+struct LogCollector
+{
+    QList<QByteArray> lines;
+    LogFn fn()
+    {
+        return [this](const QByteArray &text) {
+            lines << text;
+        };
+    }
+};
+
+// Answers "appver" on the named ports with the given replies; other ports stay silent.
+void answer(cFakePort &port, const QMap<QString, QByteArray> &replies)
+{
+    port.onWrite = [replies](cFakePort &p, const QByteArray &) {
+        if (p.written.endsWith("\r\n") && replies.contains(p.portName()))
+            p.feed(line("$PKVR,255,0,0," + replies.value(p.portName())));
+    };
+}
+
+PortEnumerator listing(const QList<cPortInfo> &ports)
+{
+    return [ports] {
+        return ports;
+    };
+}
+
+} // namespace
+
+class tst_PortDiscovery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void configurePortOrder();
+    void scanApplicationPort_data();
+    void scanApplicationPort();
+    void scanBootloaderPort_data();
+    void scanBootloaderPort();
+    void enumerationReadsPortsFile();
+    void scanOnSimulator_data();
+    void scanOnSimulator();
+    void portAppearsBetweenScans();
+    void bootloaderScanOnSimulator();
+
+private:
+    QTemporaryDir m_updates;
+};
+
+void tst_PortDiscovery::initTestCase()
+{
+    QVERIFY(m_updates.isValid());
+    QFile file(m_updates.filePath("730400_03_00_01.hex"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+void tst_PortDiscovery::configurePortOrder()
+{
+    cFakePort port;
+    port.setTimeout(1234);
+    port.settings.clear();
+    configurePort(port);
+    QCOMPARE(port.settings,
+             (QStringList { "setQueryMode(Polling)", "setBaudRate(110)",
+                            QString("setParity(%1)").arg(int(QSerialPort::NoParity)),
+                            QString("setDataBits(%1)").arg(int(QSerialPort::Data8)),
+                            QString("setStopBits(%1)").arg(int(QSerialPort::OneStop)),
+                            QString("setFlowControl(%1)").arg(int(QSerialPort::NoFlowControl)) }));
+    QCOMPARE(port.timeout(), 1234);
+}
+
+void tst_PortDiscovery::scanApplicationPort_data()
+{
+    QTest::addColumn<QList<cPortInfo>>("ports");
+    QTest::addColumn<QStringList>("answering"); // port names that answer, with their reply after ":"
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QStringList>("queried");
+    QTest::addColumn<QString>("applicationPort");
+
+    const QList<cPortInfo> foreign = { { "ttyS0", 0 }, { "ttyUSB0", 0x0403 }, { "ttyUSB1", 0x3E70 } };
+    QTest::newRow("no candidate") << foreign << QStringList { "ttyUSB0:730400.03.00.00" } << false
+                                  << QStringList {} << "before";
+    QTest::newRow("first identified, second untouched")
+        << QList<cPortInfo> { { "ttyACM0", vendor }, { "ttyACM1", vendor } }
+        << QStringList { "ttyACM0:730400.03.00.00", "ttyACM1:730400.03.00.00" } << true
+        << QStringList { "ttyACM0" } << "ttyACM0";
+    QTest::newRow("unrecognised reply passed over")
+        << QList<cPortInfo> { { "ttyACM0", vendor }, { "ttyACM1", vendor } }
+        << QStringList { "ttyACM0:12345", "ttyACM1:750400.01.00.00" } << true
+        << QStringList { "ttyACM0", "ttyACM1" } << "ttyACM1";
+    QTest::newRow("device without file still ends the scan")
+        << QList<cPortInfo> { { "ttyACM0", vendor }, { "ttyACM1", vendor } }
+        << QStringList { "ttyACM0:750400.01.00.00", "ttyACM1:730400.03.00.00" } << true
+        << QStringList { "ttyACM0" } << "ttyACM0";
+    QTest::newRow("plain COM name") << QList<cPortInfo> { { "COM12", vendor } }
+                                    << QStringList { "COM12:730400.03.00.00" } << true
+                                    << QStringList { "COM12" } << "COM12";
+}
+
+void tst_PortDiscovery::scanApplicationPort()
+{
+    QFETCH(QList<cPortInfo>, ports);
+    QFETCH(QStringList, answering);
+    QFETCH(bool, found);
+    QFETCH(QStringList, queried);
+    QFETCH(QString, applicationPort);
+
+    QMap<QString, QByteArray> replies;
+    for (const QString &entry : answering)
+        replies.insert(entry.section(u':', 0, 0), entry.section(u':', 1).toLatin1());
+
+    cFakePort port;
+    answer(port, replies);
+    QString applicationPortName = "before";
+    Identification identification;
+    LogCollector log;
+    QCOMPARE(::scanApplicationPort(port, applicationPortName, m_updates.path(), identification, log.fn(),
+                                   listing(ports)),
+             found);
+    QCOMPARE(port.openedNames, queried);
+    QCOMPARE(port.closes, queried.size());
+    QCOMPARE(applicationPortName, applicationPort);
+
+    QList<QByteArray> expectedLog;
+    for (const QString &name : queried) {
+        expectedLog << "Application port name: " + name.toLatin1() << "Command: $PKVR,0,0,0,2,appver,0*2D";
+        expectedLog << "Response: " + replies.value(name);
+    }
+    QCOMPARE(log.lines, expectedLog);
+    if (!found) {
+        QVERIFY(port.written.isEmpty());
+        QCOMPARE(identification.outcome, DetectionOutcome::NotRecognised);
+        return;
+    }
+    QCOMPARE(port.portName(), applicationPort);
+    QCOMPARE(identification.reply, replies.value(applicationPort));
+    QVERIFY(identification.outcome != DetectionOutcome::NotRecognised);
+    // Each candidate gets the settings before it is opened.
+    QCOMPARE(port.settings.count("setBaudRate(110)"), queried.size());
+}
+
+void tst_PortDiscovery::scanBootloaderPort_data()
+{
+    QTest::addColumn<QList<cPortInfo>>("ports");
+    QTest::addColumn<QStringList>("logged");
+
+    QTest::newRow("none") << QList<cPortInfo> { { "ttyS0", 0 }, { "ttyUSB0", 0x0403 } } << QStringList {};
+    QTest::newRow("empty list") << QList<cPortInfo> {} << QStringList {};
+    QTest::newRow("one") << QList<cPortInfo> { { "ttyS0", 0 }, { "ttyACM4", vendor } }
+                         << QStringList { "ttyACM4" };
+    QTest::newRow("two, the later used")
+        << QList<cPortInfo> { { "ttyACM4", vendor }, { "ttyS0", 0 }, { "ttyACM5", vendor } }
+        << QStringList { "ttyACM4", "ttyACM5" };
+}
+
+void tst_PortDiscovery::scanBootloaderPort()
+{
+    QFETCH(QList<cPortInfo>, ports);
+    QFETCH(QStringList, logged);
+
+    cFakePort port;
+    port.setPortName("application");
+    LogCollector log;
+    QCOMPARE(::scanBootloaderPort(port, log.fn(), listing(ports)), !logged.isEmpty());
+    QList<QByteArray> expectedLog;
+    for (const QString &name : logged)
+        expectedLog << "Bootloader port name: " + name.toLatin1();
+    QCOMPARE(log.lines, expectedLog);
+    QCOMPARE(port.portName(), logged.isEmpty() ? QString("application") : logged.last());
+    QCOMPARE(port.openAttempts, 0);
+}
+
+void tst_PortDiscovery::enumerationReadsPortsFile()
+{
+    QTemporaryDir directory;
+    QVERIFY(directory.isValid());
+    const QString path = directory.filePath("ports");
+    qputenv("QUAYMEND_SIMULATED_PORTS", QFile::encodeName(path));
+
+    // No file yet: only the machine's own ports.
+    const QList<cPortInfo> own = enumeratePorts();
+    for (const cPortInfo &info : own)
+        QVERIFY(!info.portName.startsWith(directory.path()));
+
+    const auto simulated = [&] {
+        QList<cPortInfo> result = enumeratePorts();
+        return result.mid(own.size());
+    };
+    const auto write = [&](const QByteArray &content) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    };
+
+    write("/dev/pts/7 3E71\n"
+          "\n"
+          "garbage\n"
+          "/dev/pts/8 zz\n"
+          "/dev/pts/9 3e71 extra\n"
+          "/dev/pts/10 0x0403\n"
+          "  /dev/pts/11   0  \n"
+          "/dev/pts/12 -1\n"
+          "/dev/pts/13 123456\n");
+    QList<cPortInfo> found = simulated();
+    QCOMPARE(found.size(), 3);
+    QCOMPARE(found[0].portName, QString("/dev/pts/7"));
+    QCOMPARE(found[0].vendorID, 0x3E71);
+    QCOMPARE(found[1].portName, QString("/dev/pts/10"));
+    QCOMPARE(found[1].vendorID, 0x0403);
+    QCOMPARE(found[2].portName, QString("/dev/pts/11"));
+    QCOMPARE(found[2].vendorID, 0);
+
+    // Read afresh on every call: a port that shows up between two scans is seen.
+    write("/dev/pts/7 3E71\n/dev/pts/20 3E71");
+    found = simulated();
+    QCOMPARE(found.size(), 2);
+    QCOMPARE(found[1].portName, QString("/dev/pts/20"));
+
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(enumeratePorts().size(), own.size());
+    qunsetenv("QUAYMEND_SIMULATED_PORTS");
+}
+
+void tst_PortDiscovery::scanOnSimulator_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("candidates");
+
+    QTest::newRow("one device") << QStringList {} << 1;
+    // The silent port is listed before the device.
+    QTest::newRow("silent port first") << QStringList { "--silent-port" } << 2;
+    QTest::newRow("foreign port ignored") << QStringList { "--foreign-port" } << 1;
+}
+
+void tst_PortDiscovery::scanOnSimulator()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, candidates);
+
+    cSimulator simulator(arguments);
+    QVERIFY(simulator.start());
+    QVERIFY(simulator.waitForPorts(candidates, 5000));
+    const QStringList ports = simulator.ports();
+
+    cSerialPort port;
+    QString applicationPortName;
+    Identification identification;
+    LogCollector log;
+    QVERIFY(::scanApplicationPort(port, applicationPortName, m_updates.path(), identification, log.fn()));
+    QCOMPARE(applicationPortName, ports.last());
+    QCOMPARE(port.portName(), ports.last());
+    QCOMPARE(port.queryMode(), cPort::Polling);
+    QVERIFY(!port.isOpen());
+    QCOMPARE(identification.outcome, DetectionOutcome::UpdateRequired);
+    QCOMPARE(identification.reply, QByteArray("730400.03.00.00"));
+    QCOMPARE(identification.updateFileName, QString("730400_03_00_01.hex"));
+
+    QList<QByteArray> expected;
+    for (const QString &name : ports) {
+        expected << "Application port name: " + name.toLocal8Bit() << "Command: $PKVR,0,0,0,2,appver,0*2D"
+                 << "Response: " + QByteArray(name == ports.last() ? "730400.03.00.00" : "");
+    }
+    QCOMPARE(log.lines, expected);
+    if (arguments.contains("--foreign-port"))
+        QVERIFY(!simulator.log().contains("foreign port got"));
+}
+
+void tst_PortDiscovery::portAppearsBetweenScans()
+{
+    cSimulator simulator({ "--start-delay", "800" });
+    QVERIFY(simulator.start());
+
+    cSerialPort port;
+    QString applicationPortName;
+    Identification identification;
+    LogCollector log;
+    QVERIFY(!::scanApplicationPort(port, applicationPortName, m_updates.path(), identification, log.fn()));
+    QVERIFY(log.lines.isEmpty());
+    QVERIFY(simulator.waitForPorts(1, 5000));
+    QVERIFY(::scanApplicationPort(port, applicationPortName, m_updates.path(), identification, log.fn()));
+    QCOMPARE(applicationPortName, simulator.ports().first());
+}
+
+void tst_PortDiscovery::bootloaderScanOnSimulator()
+{
+    // Two boot loader ports: only the one listed last answers.
+    cSimulator simulator({ "--no-app", "--fault", "two-bootloaders" });
+    QVERIFY(simulator.start());
+    QVERIFY(simulator.waitForPorts(2, 5000));
+    const QStringList ports = simulator.ports();
+
+    cSerialPort port;
+    LogCollector log;
+    QVERIFY(::scanBootloaderPort(port, log.fn()));
+    QCOMPARE(log.lines,
+             (QList<QByteArray> { "Bootloader port name: " + ports[0].toLocal8Bit(),
+                                  "Bootloader port name: " + ports[1].toLocal8Bit() }));
+    QCOMPARE(port.portName(), ports[1]);
+    QVERIFY(!port.isOpen());
+}
+
+QTEST_GUILESS_MAIN(tst_PortDiscovery)
+#include "tst_portdiscovery.moc"
