@@ -227,12 +227,15 @@ void tst_SentenceChannel::queryDeviceOnSimulator()
     QCOMPARE(::queryDevice(port, simulator.ports().first(), "appver", log.fn()), reply);
     const qint64 elapsed = clock.elapsed();
     if (waitsForLimit)
-        QVERIFY2(elapsed >= 2000 && elapsed < 3500, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed >= 2000 && elapsed < 4500, qPrintable(QString::number(elapsed)));
     else
         QVERIFY2(elapsed < 2000, qPrintable(QString::number(elapsed)));
     QCOMPARE(log.lines, (QList<QByteArray> { "Command: $PKVR,0,0,0,2,appver,0*2D", "Response: " + reply }));
     QVERIFY(!port.isOpen());
-    QVERIFY(simulator.waitForLog("$PKVR,0,0,0,2,appver,0*2D", 1000));
+    // The boot loader logs what it ignores in whatever pieces it read, so only the application's
+    // side shows the command as one line.
+    if (!arguments.contains(QStringLiteral("--no-app")))
+        QVERIFY(simulator.waitForLog("$PKVR,0,0,0,2,appver,0*2D", 1000));
 }
 
 QTEST_GUILESS_MAIN(tst_SentenceChannel)

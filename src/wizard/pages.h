@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/pagetext.h"
+#include "update/identify.h"
+
+// The wizard's pages after the Welcome page, one function per page. Every fixed text is
+// translated in the dialog's context "Quaymend".
+
+PageText pageDisconnect();
+PageText pageInstallPrompt();
+PageText pageInstalling();
+PageText pageDriverInstalled();
+PageText pageDriverFailed();
+PageText pageConnect();
+PageText pageDetecting();
+PageText pageUpToDate(const Identification &device);
+PageText pageUpdateRequired(const Identification &device);
+PageText pageNoUpdateFile(const Identification &device);
+PageText pageNotFound();
+PageText pageSwitching();
+PageText pageConnecting();
+PageText pageUpdateInProgress();
+PageText pageConnectFailed();
+PageText pageUpdateFailed();
+PageText pageRestarting();
+PageText pagePortError();
+PageText pageFileError();
+PageText pageUpdateComplete();
+
+// The title of the pages that follow an identification: "<description> found".
+QString deviceTitle(const Identification &device);
+// The current version on one line and the update version on the next.
+QString versionText(const Identification &device);

@@ -1,0 +1,117 @@
+#include "probe.h"
+#include "simulator.h"
+#include "wizardharness.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace wizardtest;
+
+// The boot-loader port that does not show up: the search costs no attempt, and the window gets
+// its close button back once a whole search has come up empty.
+class tst_WizardBootloader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void bootCommandRepeatedAfterEmptySearch();
+    void noAppSearchGoesOnPastItsBudget();
+
+private:
+    QTemporaryDir m_tmp;
+};
+
+namespace {
+
+// As after a timed-out transfer.
+void useTransferFlags(Quaymend &dialog)
+{
+    dialog.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
+    dialog.show();
+}
+
+} // namespace
+
+void tst_WizardBootloader::initTestCase()
+{
+    QVERIFY(m_tmp.isValid());
+    qputenv("TMPDIR", QFile::encodeName(m_tmp.path()));
+}
+
+void tst_WizardBootloader::bootCommandRepeatedAfterEmptySearch()
+{
+    QTemporaryDir files;
+    QVERIFY(!writeUpdateFile(files.filePath(QStringLiteral("730400_03_00_01.hex")), 1500).isNull());
+    cSimulator simulator({ "--fault", "no-bootloader" });
+    QVERIFY(simulator.start());
+    Quaymend dialog;
+    QuaymendProbe::updateDirectory(dialog) = files.path();
+    dialog.show();
+
+    QVERIFY(clickNext(dialog));
+    QVERIFY(clickNext(dialog));
+    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("AIS Class B CS Transceiver found"), 10000);
+    const int announced = wizardLines(dialog).size();
+    useTransferFlags(dialog);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(clickNext(dialog));
+    QCOMPARE(wizardLines(dialog).mid(announced), QStringList({ "Booting", "Connecting" }));
+    QVERIFY(simulator.waitForLog("devsim: boot command received", 2000));
+
+    // 2000 ms, then 100 scans 200 ms apart (coarse timers may fire 5 % early).
+    QTRY_COMPARE_WITH_TIMEOUT(countLine(dialog, QStringLiteral("Connecting - retry")), 1, 40000);
+    QVERIFY2(clock.elapsed() >= (2000 + 99 * 200) * 95 / 100, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(QuaymendProbe::bootScansLeft(dialog), 0);
+    QCOMPARE(QuaymendProbe::updateAttempts(dialog), 6);
+    QVERIFY(hasCloseButton(dialog));
+    QCOMPARE(pageTitle(dialog), QStringLiteral("Updating AIS device"));
+
+    // 1000 ms later the boot command goes out again and the budget starts again.
+    QTRY_COMPARE_WITH_TIMEOUT(wizardLines(dialog).size(), announced + 5, 15000);
+    QCOMPARE(wizardLines(dialog).mid(announced),
+             QStringList({ "Booting", "Connecting", "Connecting - retry", "Booting", "Connecting" }));
+    QCOMPARE(QuaymendProbe::bootScansLeft(dialog), 100);
+    QCOMPARE(QuaymendProbe::updateAttempts(dialog), 6);
+    // The device is gone: the second boot command found no port to go out on.
+    QCOMPARE(simulator.log().count("devsim: boot command received"), 1);
+}
+
+void tst_WizardBootloader::noAppSearchGoesOnPastItsBudget()
+{
+    const QString ports = useEmptyPortsFile(m_tmp.path());
+    Quaymend dialog;
+    dialog.show();
+    // A boot-loader-only device whose update was announced and whose search budget is spent.
+    QuaymendProbe::bootLoaderOnly(dialog) = true;
+    QuaymendProbe::updateAttempts(dialog) = 6;
+    QuaymendProbe::bootScansLeft(dialog) = 0;
+    QuaymendProbe::wizardState(dialog) = StateBootloaderConnect;
+    useTransferFlags(dialog);
+    QVERIFY(clickNext(dialog));
+    QCOMPARE(pageTitle(dialog), QStringLiteral("Updating AIS device"));
+    QVERIFY(hasCloseButton(dialog));
+
+    QTest::qWait(700);
+    QCOMPARE(QuaymendProbe::timerCode(dialog), int(StateBootloaderConnect));
+    QCOMPARE(wizardLines(dialog), QStringList({ "Welcome screen" }));
+
+    // The search still runs: a port that appears now is found and tried.
+    QFile file(ports);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("/nonexistent/quaymend-boot-port 3E71\n");
+    file.close();
+    QTRY_COMPARE_WITH_TIMEOUT(countLine(dialog, QStringLiteral("Connecting - retry")), 2, 5000);
+    QCOMPARE(countLine(dialog, QStringLiteral("Bootloader port name: /nonexistent/quaymend-boot-port")), 2);
+    QCOMPARE(wizardLines(dialog),
+             QStringList({ "Welcome screen", "Connecting - retry", "Connecting - retry" }));
+    QCOMPARE(QuaymendProbe::updateAttempts(dialog), 4);
+    QCOMPARE(QuaymendProbe::timerCode(dialog), int(StateBootloaderConnect));
+}
+
+QTEST_MAIN(tst_WizardBootloader)
+#include "tst_wizardbootloader.moc"
