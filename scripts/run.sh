@@ -27,7 +27,7 @@ export QUAYMEND_SIMULATED_PORTS="$work/ports"
 
 "$build/tools/devsim/quaymend-devsim" --ports-file "$QUAYMEND_SIMULATED_PORTS" \
     --image "$work/received-image.bin" --new-version 730400.03.00.01 \
-    --link-speed 11520 --flash-ms 5 2>"$work/devsim.log" &
+    --reply-delay 1500 --link-speed 11520 --flash-ms 5 2>"$work/devsim.log" &
 pids+=($!)
 for _ in $(seq 100); do
     grep -q 'devsim: ready' "$work/devsim.log" 2>/dev/null && break
@@ -38,7 +38,7 @@ echo "Device simulator running (its log: $work/devsim.log)"
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     echo "Starting the wizard; click through it. Update log: $logfile"
-    (cd "$work" && "$build/demo/quaymend") || true
+    (cd "$work" && "$build/demo/quaymend" 2>"$work/quaymend-debug.log") || true
     echo "Update log: $logfile"
     exit 0
 fi
@@ -50,7 +50,7 @@ pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
-(cd "$work" && exec "$build/demo/quaymend") &
+(cd "$work" && exec "$build/demo/quaymend" 2>"$work/quaymend-debug.log") &
 app=$!
 pids+=($app)
 
@@ -73,6 +73,8 @@ shot() { # name
 click_next() {
     # The wizard's first prompt button sits at the right end of its button row.
     eval "$(xdotool getwindowgeometry --shell "$window")"
+    # Away first: a pointer that has not moved since the last click is not a fresh press to Qt.
+    xdotool mousemove --sync $((X + 10)) $((Y + 10))
     xdotool mousemove --sync $((X + WIDTH - 63)) $((Y + HEIGHT - 28)) click 1
 }
 # Waits for an update-log line; fails loudly on any failure line of the wizard.
