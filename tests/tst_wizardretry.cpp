@@ -4,11 +4,11 @@
 #include "update/xmodem1ksend.h"
 #include "wizardharness.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QTest>
 
 using namespace wizardtest;

@@ -182,6 +182,15 @@ void tst_WizardUpdate::update()
     QCOMPARE(wizardLines(dialog).last(), QStringLiteral("Complete"));
     QCOMPARE(dialog.result(), 0);
     QVERIFY(!dialog.isVisible());
+
+    // The device restarts into its new application: a second detection finds it up to date.
+    QVERIFY(simulator.waitForLog("devsim: restarted into application", 5000));
+    QVERIFY(simulator.waitForPorts(1, 5000));
+    Quaymend second;
+    QuaymendProbe::updateDirectory(second) = files.path();
+    QVERIFY(second.scanApplicationPort());
+    QCOMPARE(QuaymendProbe::detection(second).reply, QByteArray("730400.03.00.01"));
+    QCOMPARE(QuaymendProbe::detection(second).outcome, DetectionOutcome::UpToDate);
 }
 
 void tst_WizardUpdate::transferEndsWithoutRetry_data()

@@ -242,6 +242,9 @@ void Quaymend::stepWizard()
         }
         useWindowFlags(normalWindowFlags);
         if (status == XmodemComplete) {
+            // The sender publishes 100 before it reports completion; the reading above may be
+            // older than the status, so the bar is brought up to date here.
+            setProgressPercent(transferThread->progress);
             log("Updating - complete");
             wizardState = StateFinished;
             showPage(pageUpdateComplete());
