@@ -81,7 +81,7 @@ bool usbBootHandshake(cPort &port, const LogFn &log, const SleepFn &sleep)
     char byte = 0;
     if (port.read(&byte, 1) != 1)
         byte = 0;
-    QM_TRACE("Quaymend::usbBootHandshake") << "Received:" << QByteArray(1, byte).toHex();
+    QM_TRACE("Quaymend::usbBootHandshake") << "Received:" << byteText(quint8(byte));
     logByte(log, "Rx", byte);
     if (byte != syncByte) {
         port.close();
@@ -103,7 +103,7 @@ bool usbBootHandshake(cPort &port, const LogFn &log, const SleepFn &sleep)
         }
         if (port.read(&byte, 1) != 1)
             break;
-        QM_TRACE("Quaymend::usbBootHandshake") << "Received:" << QByteArray(1, byte).toHex();
+        QM_TRACE("Quaymend::usbBootHandshake") << "Received:" << byteText(quint8(byte));
         logByte(log, "Rx", byte);
         if (byte == syncByte) {
             ++syncBytes;

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEvent>
 
 #include <chrono>
@@ -15,6 +16,9 @@ constexpr char installerArgument[] = "/S";
 // One animation step per wait.
 constexpr std::chrono::milliseconds installerWaitStep { 50 };
 constexpr int animationStep = 10;
+// A silent installer takes seconds to minutes; one that is still running after this is left to
+// finish on its own rather than holding the wizard for good.
+constexpr std::chrono::minutes installerWaitLimit { 15 };
 
 } // namespace
 
@@ -35,7 +39,10 @@ bool Quaymend::installDriver()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     repaint();
     int value = 0;
-    while (waitForProgram(installer, int(installerWaitStep.count())) == ProgramWait::TimedOut) {
+    QElapsedTimer clock;
+    clock.start();
+    while (waitForProgram(installer, int(installerWaitStep.count())) == ProgramWait::TimedOut
+           && clock.elapsed() < std::chrono::milliseconds(installerWaitLimit).count()) {
         // Negative values draw the bar shrinking toward its other end: rising, falling, rising...
         setProgressPercent(value);
         ui.ProgressBar->repaint();

@@ -25,11 +25,16 @@ QByteArray logTaggedText(const QByteArray &tag, const QByteArray &text)
     return tag + ": " + text;
 }
 
-QByteArray logByteText(const QByteArray &tag, quint8 byte)
+QByteArray byteText(quint8 byte)
 {
     if (byte >= 0x20 && byte <= 0x7e)
-        return logTaggedText(tag, QByteArray(1, char(byte)));
-    return logTaggedText(tag, "0x" + QByteArray::number(byte, 16));
+        return QByteArray(1, char(byte));
+    return "0x" + QByteArray::number(byte, 16);
+}
+
+QByteArray logByteText(const QByteArray &tag, quint8 byte)
+{
+    return logTaggedText(tag, byteText(byte));
 }
 
 #ifdef Q_OS_WIN

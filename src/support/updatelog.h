@@ -17,6 +17,9 @@ QString updateLogPath();
 // "tag: text".
 QByteArray logTaggedText(const QByteArray &tag, const QByteArray &text);
 
+// "U" for a printable byte, "0x15" (lower-case hex, no leading zeros) otherwise.
+QByteArray byteText(quint8 byte);
+
 // "tag: U" for a printable byte, "tag: 0x15" (lower-case hex, no leading zeros) otherwise.
 QByteArray logByteText(const QByteArray &tag, quint8 byte);
 

@@ -74,7 +74,12 @@ void cXmodem1KSend::startTransfer()
 {
     // QThread::start() is silently ignored while the thread still runs, and a previous run may
     // still be draining the port after it has published its final status.
-    wait(QDeadlineTimer(restartWaitMs));
+    if (!wait(QDeadlineTimer(restartWaitMs))) {
+        // Reporting "running" for a start that never happens would keep the wizard polling for
+        // ever; the port is still held, so this attempt ends as a port error.
+        status.store(XmodemPortError);
+        return;
+    }
     // Set before the start so the wizard's first poll cannot take the previous run's final status
     // for this run's result.
     status.store(XmodemRunning);
@@ -129,7 +134,7 @@ void cXmodem1KSend::run()
     status.store(XmodemRunning);
     progress.store(0);
 
-    QFile file(QFile::decodeName(fileName.c_str()));
+    QFile file(QString::fromUtf8(fileName.c_str()));
     // Read once: a change by the wizard applies to the next run.
     const int timeoutMs = xmodemResponseTimeoutMs.load();
     qint64 fileSize = 0;

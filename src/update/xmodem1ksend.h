@@ -31,8 +31,8 @@ class cXmodem1KSend : public QThread
     Q_OBJECT
 
 public:
-    // fileName is the update file's full path, as QFile::encodeName gives it. The port arrives
-    // configured and closed; run() opens and closes it on the worker thread.
+    // fileName is the update file's full path, in UTF-8 (any directory name survives the trip). The port
+    // arrives configured and closed; run() opens and closes it on the worker thread.
     cXmodem1KSend(std::string fileName, cPort *port);
     // Blocks until a running transfer has ended by itself.
     ~cXmodem1KSend() override;

@@ -182,7 +182,7 @@ void Quaymend::stepWizard()
                 // One thread object for the whole run: every attempt sends the file chosen first.
                 if (!transferThread)
                     transferThread = new cXmodem1KSend(
-                        QFile::encodeName(updateDirectory + QLatin1Char('/') + updateFileName).toStdString(),
+                        (updateDirectory + QLatin1Char('/') + updateFileName).toUtf8().toStdString(),
                         &serialPort);
                 transferThread->startTransfer();
                 log("Updating");
@@ -222,7 +222,11 @@ void Quaymend::stepWizard()
             break;
         }
         // The port is the thread's until it has closed it; the next user of the port is this thread.
-        transferThread->wait(QDeadlineTimer(ms(transferEndWait)));
+        // A close that takes longer (a driver draining its output) is waited out poll by poll.
+        if (!transferThread->wait(QDeadlineTimer(ms(transferEndWait)))) {
+            scheduleTimer(ms(transferPollInterval), StateTransfer);
+            break;
+        }
         if (status == XmodemTimeout) {
             if (--updateAttempts <= 0) {
                 log("Updating - failed");

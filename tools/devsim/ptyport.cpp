@@ -79,14 +79,15 @@ bool cPtyPort::openUnusedPty()
             break;
         }
         char name[128] = {};
-        if (::ptsname_r(master, name, sizeof name) != 0 || pathsHandedOut().count(QString::fromLocal8Bit(name))) {
+        if (::ptsname_r(master, name, sizeof name) != 0
+            || pathsHandedOut().count(QString::fromLocal8Bit(name))) {
             placeholders.push_back(master);
             placeholders.push_back(slave);
             continue;
         }
         // Raw at once: with the default line discipline the slave would echo the device's own bytes
         // back into the master and translate CR/LF.
-        termios attributes{};
+        termios attributes {};
         ::tcgetattr(slave, &attributes);
         ::cfmakeraw(&attributes);
         ::tcsetattr(slave, TCSANOW, &attributes);
@@ -100,7 +101,8 @@ bool cPtyPort::openUnusedPty()
         m_path = m_ptsPath;
         if (!linkDirectory().isEmpty()) {
             static int serial = 0;
-            const QString link = QStringLiteral("%1/ttySIM%2x%3").arg(linkDirectory()).arg(::getpid()).arg(++serial);
+            const QString link
+                = QStringLiteral("%1/ttySIM%2x%3").arg(linkDirectory()).arg(::getpid()).arg(++serial);
             const QByteArray linkName = link.toLocal8Bit();
             ::unlink(linkName.constData());
             if (::symlink(name, linkName.constData()) == 0)
@@ -116,6 +118,17 @@ bool cPtyPort::openUnusedPty()
     if (!opened)
         devLog(QStringLiteral("could not open a new pty"));
     return opened;
+}
+
+void cPtyPort::setReadPaused(bool paused)
+{
+    // A line does not bank the time the device spent not reading: after a pause the link starts
+    // from empty, so a flash write costs its full time as on a real device.
+    if (m_readPaused && !paused) {
+        m_rx.tokens = 0;
+        m_rx.last = cEventLoop::tClock::now();
+    }
+    m_readPaused = paused;
 }
 
 void cPtyPort::close()

@@ -34,7 +34,7 @@ public:
     void setReceiver(tReceiver receiver) { m_receiver = std::move(receiver); }
 
     // While paused, incoming bytes stay in the pty buffer (the device is busy and not reading).
-    void setReadPaused(bool paused) { m_readPaused = paused; }
+    void setReadPaused(bool paused);
 
     // Queued and delivered in order, however long the program takes to read.
     void send(const QByteArray &bytes);
