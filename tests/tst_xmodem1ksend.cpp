@@ -376,7 +376,7 @@ private slots:
         QFETCH(int, blocks);
         const QString path = makeFile(size);
         ScriptedReceiver port;
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         port.sender = &sender;
         QVERIFY(transfer(sender, port));
 
@@ -405,7 +405,7 @@ private slots:
     {
         const QString path = makeFile(258 * 1024 - 7);
         ScriptedReceiver port;
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         QVERIFY(transfer(sender, port));
         QCOMPARE(sender.status.load(), XmodemComplete);
         QVERIFY(!port.outOfStep);
@@ -436,7 +436,7 @@ private slots:
         QFETCH(int, expected);
         const QString path = makeFile(size, size < (1 << 20));
         ScriptedReceiver port;
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         port.sender = &sender;
         QVERIFY(transfer(sender, port, 120000));
         QCOMPARE(sender.status.load(), XmodemComplete);
@@ -472,7 +472,7 @@ private slots:
             QDir::setCurrent(elsewhere.path());
         ScriptedReceiver port;
         port.refuseOpen = kind == QLatin1String("refuse");
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         const bool ended = transfer(sender, port);
         QDir::setCurrent(previousDir);
         QVERIFY(ended);
@@ -528,13 +528,13 @@ private slots:
 
         if (priorRun) {
             ScriptedReceiver first;
-            cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &first);
+            cXmodem1KSend sender(path.toUtf8().toStdString(), &first);
             QVERIFY(transfer(sender, first));
             QCOMPARE(sender.status.load(), XmodemComplete);
         }
         ScriptedReceiver port;
         port.script = parseScript(script);
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         QVERIFY(transfer(sender, port));
 
         QCOMPARE(int(sender.status.load()), status);
@@ -585,7 +585,7 @@ private slots:
         ScriptedReceiver port;
         port.script = parseScript(script);
         port.eotScript = eotScript;
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         QVERIFY(transfer(sender, port));
         QCOMPARE(sender.status.load(), XmodemComplete);
         QVERIFY(!port.outOfStep);
@@ -609,7 +609,7 @@ private slots:
         const QString path = makeFile(1500);
         ScriptedReceiver port;
         port.eotScript = eotScript;
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         QVERIFY(transfer(sender, port));
         QCOMPARE(sender.status.load(), XmodemComplete);
         QCOMPARE(sender.progress.load(), 100);
@@ -634,7 +634,7 @@ private slots:
         ScriptedReceiver port;
         port.vanishAtBlock = vanishAtBlock;
         port.stuckOutput = stuckOutput;
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         QElapsedTimer clock;
         clock.start();
         const bool ended = transfer(sender, port, 10000);
@@ -653,7 +653,7 @@ private slots:
         const QString path = makeFile(1024);
         ScriptedReceiver port;
         port.slowCloseMs = 1000;
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         sender.startTransfer();
         QTRY_VERIFY_WITH_TIMEOUT(sender.status.load() != XmodemRunning, 5000);
         QVERIFY(sender.isRunning());

@@ -79,7 +79,7 @@ private slots:
         QCOMPARE(start, 'C');
         port.close();
 
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         sender.startTransfer();
         QVERIFY(sender.wait(60000));
         QCOMPARE(sender.status.load(), XmodemComplete);

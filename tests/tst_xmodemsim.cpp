@@ -59,6 +59,25 @@ bool handshake(cSerialPort &port)
     return answered;
 }
 
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+// The simulator's boot loader found and greeted, with the port set up like the program's.
+bool bootLoaderReady(cSimulator &sim, cSerialPort &port)
+{
+    if (!sim.start() || !sim.waitForPorts(1, 5000))
+        return false;
+    port.setPortName(sim.ports().first());
+    port.setQueryMode(cPort::Polling);
+    port.setBaudRate(110);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.setTimeout(2000);
+    return handshake(port);
+}
+
 } // namespace
 
 class TestXmodemSim : public QObject
@@ -115,22 +134,13 @@ private slots:
         for (char &c : data)
             c = char(QRandomGenerator::global()->bounded(256));
         const QString path = dir.filePath(QStringLiteral("750400_03_00_01.img"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
-        file.close();
+        QVERIFY(writeFile(path, data));
 
         cSimulator sim(QStringList { "--no-app" } + args);
-        QVERIFY(sim.start());
-        QVERIFY(sim.waitForPorts(1, 5000));
         cSerialPort port;
-        port.setPortName(sim.ports().first());
-        port.setQueryMode(cPort::Polling);
-        port.setBaudRate(110);
-        port.setFlowControl(QSerialPort::NoFlowControl);
-        port.setTimeout(2000);
-        QVERIFY(handshake(port));
+        QVERIFY(bootLoaderReady(sim, port));
 
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         sender.startTransfer();
         QVERIFY(sender.wait(30000));
         QCOMPARE(int(sender.status.load()), status);
@@ -158,19 +168,12 @@ private slots:
         xmodemResponseTimeoutMs = 300;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("update.img"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(3000, 'x')) == 3000);
-        file.close();
+        QVERIFY(writeFile(path, QByteArray(3000, 'x')));
 
         cSimulator sim({ "--no-app", "--nak-block", "1:5" });
-        QVERIFY(sim.start());
-        QVERIFY(sim.waitForPorts(1, 5000));
         cSerialPort port;
-        port.setPortName(sim.ports().first());
-        port.setQueryMode(cPort::Polling);
-        port.setTimeout(2000);
-        QVERIFY(handshake(port));
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        QVERIFY(bootLoaderReady(sim, port));
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         sender.startTransfer();
         QVERIFY(sender.wait(30000));
         QCOMPARE(sender.status.load(), XmodemTimeout);
@@ -191,19 +194,12 @@ private slots:
         xmodemResponseTimeoutMs = 300;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("update.img"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(8000, 'v')) == 8000);
-        file.close();
+        QVERIFY(writeFile(path, QByteArray(8000, 'v')));
 
         cSimulator sim({ "--no-app", "--vanish-block", "3" });
-        QVERIFY(sim.start());
-        QVERIFY(sim.waitForPorts(1, 5000));
         cSerialPort port;
-        port.setPortName(sim.ports().first());
-        port.setQueryMode(cPort::Polling);
-        port.setTimeout(2000);
-        QVERIFY(handshake(port));
-        cXmodem1KSend sender(QFile::encodeName(path).toStdString(), &port);
+        QVERIFY(bootLoaderReady(sim, port));
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         sender.startTransfer();
         QVERIFY(sender.wait(20000));
         QVERIFY(sim.waitForLog("device vanished during block 3", 3000));

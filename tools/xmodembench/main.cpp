@@ -109,7 +109,7 @@ Run sendWithOurs(const QString &file, const QByteArray &data, const QString &wor
     }
     port.close();
 
-    cXmodem1KSend sender(QFile::encodeName(file).toStdString(), &port);
+    cXmodem1KSend sender(file.toUtf8().toStdString(), &port);
     const double cpuBefore = cpuSeconds();
     QElapsedTimer clock;
     clock.start();
@@ -220,7 +220,7 @@ void sendToSimulator(const QString &devsim, const QString &work)
         std::printf("simulator: no boot loader handshake\n");
         return;
     }
-    cXmodem1KSend sender(QFile::encodeName(file).toStdString(), &port);
+    cXmodem1KSend sender(file.toUtf8().toStdString(), &port);
     QElapsedTimer clock;
     clock.start();
     sender.startTransfer();
