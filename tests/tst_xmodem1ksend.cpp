@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 
@@ -62,6 +63,7 @@ public:
     int vanishAtBlock = 0; // from this block on, the port is gone ...
     bool stuckOutput = false; // ... or takes bytes but never gets them out
     int slowCloseMs = 0; // after EOT, output drains this slowly
+    int closeBlockMs = 0; // close() itself blocks, as a driver waiting for its output can
     bool refuseOpen = false;
 
     QList<Frame> frames;
@@ -96,7 +98,12 @@ public:
         return true;
     }
     bool isOpen() const override { return m_open; }
-    void close() override { m_open = false; }
+    void close() override
+    {
+        if (closeBlockMs > 0)
+            QThread::msleep(ulong(closeBlockMs));
+        m_open = false;
+    }
 
     qint64 write(const char *data, qint64 size) override
     {
@@ -662,6 +669,23 @@ private slots:
         QVERIFY(sender.wait(5000));
         QCOMPARE(port.opens, 2);
         QCOMPARE(sender.status.load(), XmodemComplete);
+    }
+
+    // A previous run that holds the port far longer than any close should take: the new attempt
+    // ends as a port error at once rather than reporting a transfer that never starts.
+    void restartWhilePortIsHeld()
+    {
+        const QString path = makeFile(1024);
+        ScriptedReceiver port;
+        port.closeBlockMs = 16000;
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
+        sender.startTransfer();
+        QTRY_VERIFY_WITH_TIMEOUT(sender.status.load() != XmodemRunning, 5000);
+        sender.startTransfer();
+        QCOMPARE(sender.status.load(), XmodemPortError);
+        QVERIFY(sender.wait(5000));
+        QCOMPARE(port.opens, 1);
+        QCOMPARE(sender.status.load(), XmodemPortError);
     }
 
     void responseTimeoutSequence()
