@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The real program in a real X window (Xvfb): the Welcome page with its title, size and side
+# picture, the first update-log line, and a clean exit when the window is closed with Escape.
+set -euo pipefail
+build=${1:?build directory}
+top=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# Xvfb picks a free display number itself and tells it on the descriptor.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -n 1 "$work/display")
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+
+# The log goes to this test's own temporary directory; no simulated ports.
+TMPDIR="$work" QUAYMEND_SIMULATED_PORTS= QT_QPA_PLATFORM=xcb "$build/src/quaymend" 2>"$work/debug.log" &
+app=$!
+pids+=($app)
+
+window=""
+for _ in $(seq 200); do
+    window=$(xdotool search --name '^Quaymend v' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || { cat "$work/debug.log"; fail "no window"; }
+sleep 0.5
+
+title=$(xdotool getwindowname "$window")
+[ "$title" = "Quaymend v730900.03.00.00" ] || fail "title '$title'"
+geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+[ "$geometry" = "522x367" ] || fail "geometry '$geometry'"
+
+# The side picture is drawn unscaled at the grid's margin.
+import -window "$window" "$work/shot.png"
+convert "$work/shot.png" -crop 164x314+11+11 +repage "$work/side.png"
+differing=$(compare -metric AE "$work/side.png" "$top/resources/setup.bmp" null: 2>&1 || true)
+[ "$differing" = "0" ] || fail "side picture differs in $differing pixels"
+
+grep -q ' : Welcome screen$' "$work/quaymendlog.txt" || fail "no Welcome line in the update log"
+
+# No window manager here: give the window the focus ourselves, then press Escape.
+xdotool windowfocus --sync "$window"
+xdotool key Escape
+for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+status=0
+wait "$app" || status=$?
+[ "$status" -eq 0 ] || fail "exit code $status"
+echo "PASS: Welcome page in a real window"
