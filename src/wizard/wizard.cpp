@@ -102,8 +102,7 @@ void Quaymend::stepWizard()
         bool identified = false;
         if (detectScansLeft > 0) {
             --detectScansLeft;
-            // A scan that claims success without an outcome would leave no page and no timer.
-            identified = scanApplicationPort() && detection.outcome != DetectionOutcome::NotRecognised;
+            identified = scanApplicationPort();
         }
         if (identified) {
             log("Detecting AIS - found");
