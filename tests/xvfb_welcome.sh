@@ -13,13 +13,15 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-# Xvfb picks a free display number itself and tells it on the descriptor.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+# Xvfb picks a free display number itself and tells it on the descriptor. By default it resets
+# itself when its last client leaves, and drops a client that connects during that reset: the
+# check below is such a last client, so the server must not reset (-noreset).
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(head -n 1 "$work/display")
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+for _ in $(seq 200); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
 
 # The log goes to this test's own temporary directory; no simulated ports.
 TMPDIR="$work" QUAYMEND_SIMULATED_PORTS= QT_QPA_PLATFORM=xcb "$build/src/quaymend" 2>"$work/debug.log" &
@@ -31,7 +33,7 @@ for _ in $(seq 200); do
     window=$(xdotool search --name '^Quaymend v' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
     sleep 0.1
 done
-[ -n "$window" ] || { cat "$work/debug.log"; fail "no window"; }
+[ -n "$window" ] || { cat "$work/debug.log"; echo "--- Xvfb:"; cat "$work/xvfb.log"; fail "no window"; }
 sleep 0.5
 
 title=$(xdotool getwindowname "$window")
