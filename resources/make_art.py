@@ -7,6 +7,9 @@ writes, beside this script:
   setup.bmp                 the dialog's side picture, 164 x 314, 24 bpp, uncompressed
   Resources/reseticon.ico   the window and program icon: 48, 32 and 16 pixel images, 24 bpp
                             with an AND mask (the round emblem's corners are transparent)
+  icons/quaymend-<n>.png    the same emblem for the desktop's icon theme, n = 16, 32, 48, 256:
+                            8-bit RGBA, edges antialiased through the alpha channel
+  icons/quaymend.svg        the same emblem as a scalable drawing, from the same shapes
 
 The output is deterministic, so re-running the script reproduces the committed files byte for
 byte. Shapes are drawn as coverage functions and supersampled, which keeps the edges smooth
@@ -16,11 +19,13 @@ without any imaging library.
 import math
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 SIDE_WIDTH, SIDE_HEIGHT = 164, 314  # the dialog's decoration frame is fixed to this size
 ICON_SIZES = (48, 32, 16)
+THEME_ICON_SIZES = (16, 32, 48, 256)
 SUPERSAMPLE = 4
 
 
@@ -163,6 +168,12 @@ def write_bmp(path, rows):
 ICON_DISC = (18, 70, 140)
 ICON_RIM = (9, 38, 82)
 ICON_ARROW = (255, 255, 255)
+ICON_DISC_TOP = (60, 130, 200)
+# The emblem's shapes in units of its radius, centre at 0, y pointing down.
+ICON_RIM_INNER = 0.86
+RING_RADIUS, RING_HALF_WIDTH = 0.52, 0.12
+RING_GAP = (270.0, 345.0)  # degrees, clockwise from the right: the ring is open at the top right
+ARROW_HEAD = ((-0.02, -0.80), (-0.02, -0.24), (0.40, -0.52))
 
 
 def icon_pixel(size):
@@ -174,13 +185,13 @@ def icon_pixel(size):
         r = math.hypot(u, v)
         if r > 1.0:
             return None
-        colour = ICON_RIM if r > 0.86 else mix(ICON_DISC, (60, 130, 200), 0.5 - v * 0.5)
+        colour = ICON_RIM if r > ICON_RIM_INNER else mix(ICON_DISC, ICON_DISC_TOP, 0.5 - v * 0.5)
         angle = math.degrees(math.atan2(v, u)) % 360.0
         # Three quarters of a ring, open at the top right...
-        if abs(r - 0.52) < 0.12 and not (270.0 < angle < 345.0):
+        if abs(r - RING_RADIUS) < RING_HALF_WIDTH and not (RING_GAP[0] < angle < RING_GAP[1]):
             return ICON_ARROW
         # ...ending in an arrowhead that points along the ring.
-        if in_triangle(u, v, (-0.02, -0.80), (-0.02, -0.24), (0.40, -0.52)):
+        if in_triangle(u, v, *ARROW_HEAD):
             return ICON_ARROW
         return colour
 
@@ -237,10 +248,85 @@ def write_ico(path, sizes):
         f.write(header + directory + b"".join(images))
 
 
+def rgba_icon_rows(size):
+    """Rows of RGBA bytes: the mean colour of the covered samples, coverage as alpha."""
+    pixel = icon_pixel(size)
+    n = SUPERSAMPLE
+    rows = []
+    for y in range(size):
+        line = bytearray()
+        for x in range(size):
+            acc, hits = [0.0, 0.0, 0.0], 0
+            for sy in range(n):
+                for sx in range(n):
+                    c = pixel(x + (sx + 0.5) / n, y + (sy + 0.5) / n)
+                    if c is not None:
+                        hits += 1
+                        acc = [acc[i] + c[i] for i in range(3)]
+            if hits:
+                line += bytes(max(0, min(255, int(round(v / hits)))) for v in acc)
+                line.append(int(round(255 * hits / (n * n))))
+            else:
+                line += b"\0\0\0\0"
+        rows.append(bytes(line))
+    return rows
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def write_png(path, size):
+    # No time or text chunks, so the file depends on the drawing alone.
+    raw = b"".join(b"\0" + row for row in rgba_icon_rows(size))  # filter type 0 on every row
+    ihdr = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA, not interlaced
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr)
+                + png_chunk(b"IDAT", zlib.compress(raw, 9)) + png_chunk(b"IEND", b""))
+
+
+def svg_colour(colour):
+    return "#%02x%02x%02x" % colour
+
+
+def write_svg(path):
+    """The emblem of icon_pixel() as vector shapes, in a view box of its radius."""
+
+    def point(angle):
+        a = math.radians(angle)
+        # Rounded first, and "+ 0.0" so that a rounded -0 prints as 0.
+        return "%.4f %.4f" % tuple(round(RING_RADIUS * f(a), 4) + 0.0 for f in (math.cos, math.sin))
+
+    # The ring runs clockwise from the gap's end round to its start: more than half a turn.
+    ring = "M %s A %.2f %.2f 0 1 1 %s" % (point(RING_GAP[1]), RING_RADIUS, RING_RADIUS, point(RING_GAP[0]))
+    arrow = " ".join("%.2f,%.2f" % p for p in ARROW_HEAD)
+    svg = f"""<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="-1 -1 2 2">
+  <title>Quaymend</title>
+  <defs>
+    <linearGradient id="disc" gradientUnits="userSpaceOnUse" x1="0" y1="-1" x2="0" y2="1">
+      <stop offset="0" stop-color="{svg_colour(ICON_DISC_TOP)}"/>
+      <stop offset="1" stop-color="{svg_colour(ICON_DISC)}"/>
+    </linearGradient>
+  </defs>
+  <circle cx="0" cy="0" r="1" fill="{svg_colour(ICON_RIM)}"/>
+  <circle cx="0" cy="0" r="{ICON_RIM_INNER:.2f}" fill="url(#disc)"/>
+  <path d="{ring}" fill="none" stroke="{svg_colour(ICON_ARROW)}" stroke-width="{2 * RING_HALF_WIDTH:.2f}"/>
+  <polygon points="{arrow}" fill="{svg_colour(ICON_ARROW)}"/>
+</svg>
+"""
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        f.write(svg)
+
+
 def main():
     write_bmp(os.path.join(HERE, "setup.bmp"), render(SIDE_WIDTH, SIDE_HEIGHT, side_pixel))
     os.makedirs(os.path.join(HERE, "Resources"), exist_ok=True)
     write_ico(os.path.join(HERE, "Resources", "reseticon.ico"), ICON_SIZES)
+    os.makedirs(os.path.join(HERE, "icons"), exist_ok=True)
+    for size in THEME_ICON_SIZES:
+        write_png(os.path.join(HERE, "icons", "quaymend-%d.png" % size), size)
+    write_svg(os.path.join(HERE, "icons", "quaymend.svg"))
 
 
 if __name__ == "__main__":
