@@ -5,6 +5,7 @@
 #include "update/crc16.h"
 #include "update/xmodem1ksend.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMutex>
@@ -686,6 +687,68 @@ private slots:
         QVERIFY(sender.wait(5000));
         QCOMPARE(port.opens, 1);
         QCOMPARE(sender.status.load(), XmodemPortError);
+    }
+
+    // Every write the sender makes, sizes and bytes in order, hashed: the pacing and the bytes on
+    // the wire are locked, so a faster port adapter or sender cannot change them unnoticed. The
+    // figures were taken from the sender as it was before its writes were made cheaper.
+    void writeSequence_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("chunk");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("eotScript");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected"); // number of writes, then the first 16 hex of a SHA-1
+        const int complete = XmodemComplete, timeout = XmodemTimeout;
+        QTest::newRow("1 byte") << 1 << 16 << "" << "A" << complete << "70 a8c4ef5319e96c5a";
+        QTest::newRow("3 blocks exactly") << 3072 << 16 << "" << "A" << complete << "208 8d58d74d18703cdb";
+        QTest::newRow("NAKs and silence halve the chunk")
+            << 5000 << 16 << "1:NN 2:SZ 4:CN" << "NA" << complete << "7417 cb125f7959d53939";
+        QTest::newRow("chunk that does not divide a block")
+            << 2500 << 5 << "2:N 3:LN" << "A" << complete << "2484 58807b92c6016702";
+        QTest::newRow("retries run out, cancel") << 4096 << 16 << "2:N*" << "A" << timeout << "7231 98f94ed346f5bcbb";
+        QTest::newRow("block number wraps") << 257 * 1024 + 3 << 16 << "256:N" << "A" << complete << "18064 409ca8c95952c459";
+    }
+
+    void writeSequence()
+    {
+        QFETCH(int, size);
+        QFETCH(int, chunk);
+        QFETCH(QString, script);
+        QFETCH(QString, eotScript);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        QByteArray data(size, Qt::Uninitialized);
+        QRandomGenerator random(quint32(size) * 2654435761u);
+        for (char &c : data)
+            c = char(random.bounded(256));
+        const QString path = m_dir.filePath(QStringLiteral("sequence%1.img").arg(++m_files));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == size);
+        file.close();
+
+        const qint32 savedChunk = xmodemChunkSize.exchange(chunk);
+        const bool savedFirst = xmodemFirstPacket.exchange(true);
+        ScriptedReceiver port;
+        port.script = parseScript(script);
+        port.eotScript = eotScript;
+        cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
+        const bool ended = transfer(sender, port);
+        xmodemChunkSize = savedChunk;
+        xmodemFirstPacket = savedFirst;
+        QVERIFY(ended);
+        QCOMPARE(int(sender.status.load()), status);
+
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        for (const QByteArray &w : std::as_const(port.writes)) {
+            const char length[2] = { char(w.size() >> 8), char(w.size() & 0xff) };
+            hash.addData(QByteArrayView(length, 2));
+            hash.addData(w);
+        }
+        const QString seen = QStringLiteral("%1 %2").arg(port.writes.size()).arg(
+            QString::fromLatin1(hash.result().toHex().left(16)));
+        QCOMPARE(seen, expected);
     }
 
     void responseTimeoutSequence()
