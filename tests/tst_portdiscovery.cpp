@@ -8,6 +8,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int vendor = 0x3E71;
@@ -241,6 +248,32 @@ void tst_PortDiscovery::enumerationReadsPortsFile()
 
     QVERIFY(QFile::remove(path));
     QCOMPARE(enumeratePorts().size(), own.size());
+
+    // Something other than a regular file is no ports file. A FIFO without a writer would block
+    // open(), one whose writer stays silent read(); a link to it is the same.
+    const QByteArray fifo = QFile::encodeName(path);
+    QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+    QVERIFY(QFile::link(path, directory.filePath("link")));
+    const auto scanDoesNotBlock = [&](const QString &named) {
+        qputenv("QUAYMEND_SIMULATED_PORTS", QFile::encodeName(named));
+        auto scan = std::async(std::launch::async, [] { return enumeratePorts().size(); });
+        if (scan.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+            // Give the stuck scan a writer and a line so that the test can end.
+            const int unblock = ::open(fifo.constData(), O_RDWR | O_NONBLOCK);
+            if (::write(unblock, "x\n", 2) != 2 || ::close(unblock) != 0)
+                qWarning("could not unblock the scan");
+            scan.wait();
+            return false;
+        }
+        return scan.get() == own.size();
+    };
+    QVERIFY(scanDoesNotBlock(path));
+    QVERIFY(scanDoesNotBlock(directory.path()));
+    const int writer = ::open(fifo.constData(), O_RDWR | O_NONBLOCK);
+    QVERIFY(writer >= 0);
+    QVERIFY(scanDoesNotBlock(path));
+    QVERIFY(scanDoesNotBlock(directory.filePath("link")));
+    ::close(writer);
     qunsetenv("QUAYMEND_SIMULATED_PORTS");
 }
 

@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,6 +63,7 @@ private slots:
     void logPath();
     void dialogLogLines();
     void twoRunsShareOneFile();
+    void unwritableTempDirKeepsLines_data();
     void unwritableTempDirKeepsLines();
     void refusedFiles_data();
     void refusedFiles();
@@ -184,14 +187,30 @@ void tst_UpdateLog::twoRunsShareOneFile()
              (QStringList { "Welcome screen", "Connect", "Complete", "Welcome screen", "Connect failed" }));
 }
 
+void tst_UpdateLog::unwritableTempDirKeepsLines_data()
+{
+    QTest::addColumn<bool>("missing");
+    // A file where the directory should be: no one, not even root, can create the log there.
+    QTest::newRow("file in its place") << false;
+    // QDir::tempPath() is then empty; the log must not go to the root folder or the working one.
+    QTest::newRow("missing folder") << true;
+}
+
 void tst_UpdateLog::unwritableTempDirKeepsLines()
 {
-    // A file where the directory should be: no one, not even root, can create the log there.
+    QFETCH(bool, missing);
     const QString blocker = tmp->path() + "/not-a-dir";
-    QFile file(blocker);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
+    if (!missing) {
+        QFile file(blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+    }
     qputenv("TMPDIR", blocker.toLocal8Bit());
+    const auto sizeOf = [](const QString &path) { return QFileInfo::exists(path) ? QFileInfo(path).size() : -1; };
+    const QString rootLog = QStringLiteral("/quaymendlog.txt");
+    const QString workLog = QDir::current().filePath(QStringLiteral("quaymendlog.txt"));
+    const qint64 rootBefore = sizeOf(rootLog);
+    const qint64 workBefore = sizeOf(workLog);
 
     Quaymend dialog;
     dialog.logTagged("Command", "$PKVR,appver*00");
@@ -200,7 +219,14 @@ void tst_UpdateLog::unwritableTempDirKeepsLines()
              (QStringList { "Welcome screen", "Command: $PKVR,appver*00", "Detecting AIS" }));
     dialog.copylog();
     QCOMPARE(QGuiApplication::clipboard()->text(), QuaymendProbe::logText(dialog));
-    QCOMPARE(readAll(blocker), QByteArray());
+    if (missing) {
+        QCOMPARE(updateLogPath(), QString());
+        QVERIFY(!QFileInfo::exists(blocker));
+    } else {
+        QCOMPARE(readAll(blocker), QByteArray());
+    }
+    QCOMPARE(sizeOf(rootLog), rootBefore);
+    QCOMPARE(sizeOf(workLog), workBefore);
 }
 
 void tst_UpdateLog::refusedFiles_data()

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
@@ -17,7 +18,12 @@ QString logTimestamp(const QDateTime &when, const QLocale &locale)
 
 QString updateLogPath()
 {
-    return QDir::tempPath() + QDir::separator() + QStringLiteral("quaymendlog.txt");
+    // QDir::tempPath() gives an empty string for a TMPDIR that does not exist; the bare file name
+    // appended to it would put the log at the top of the file system.
+    const QString directory = QDir::tempPath();
+    if (directory.isEmpty() || !QFileInfo(directory).isDir())
+        return QString();
+    return directory + QDir::separator() + QStringLiteral("quaymendlog.txt");
 }
 
 QByteArray logTaggedText(const QByteArray &tag, const QByteArray &text)
@@ -41,6 +47,8 @@ QByteArray logByteText(const QByteArray &tag, quint8 byte)
 
 bool appendLineToFile(const QString &path, const QByteArray &line)
 {
+    if (path.isEmpty())
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
         return false;
@@ -54,6 +62,9 @@ bool appendLineToFile(const QString &path, const QByteArray &line)
 
 bool appendLineToFile(const QString &path, const QByteArray &line)
 {
+    // No temporary folder, no log file: a relative name would land wherever the program runs.
+    if (path.isEmpty())
+        return false;
     // O_NOFOLLOW refuses a symlink in place of the log; O_NONBLOCK keeps a planted FIFO without
     // a reader from blocking the GUI thread (it makes no difference to a regular file).
     const QByteArray nativePath = QFile::encodeName(path);

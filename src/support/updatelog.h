@@ -11,7 +11,8 @@
 // "01 Feb 2026 - 09:05:03.007 : ".
 QString logTimestamp(const QDateTime &when, const QLocale &locale = QLocale::system());
 
-// Where every run appends its lines: "quaymendlog.txt" in the user's temporary directory.
+// Where every run appends its lines: "quaymendlog.txt" in the user's temporary directory. Empty
+// when that directory is missing or no directory: the lines then reach no file at all.
 QString updateLogPath();
 
 // "tag: text".
