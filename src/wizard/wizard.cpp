@@ -102,7 +102,9 @@ void Quaymend::stepWizard()
         bool identified = false;
         if (detectScansLeft > 0) {
             --detectScansLeft;
-            identified = scanApplicationPort();
+            // An outcome without a page of its own is no device this cycle: it must not leave the
+            // wizard without a page and without a timer.
+            identified = scanApplicationPort() && detection.outcome != DetectionOutcome::NotRecognised;
         }
         if (identified) {
             log("Detecting AIS - found");
