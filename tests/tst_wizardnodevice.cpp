@@ -134,6 +134,17 @@ void tst_WizardNoDevice::cancelOnNotFound()
                            "Connect failed" }));
     QCOMPARE(dialog.result(), 12);
     QVERIFY(!dialog.isVisible());
+
+    // For support, the pre-flight findings follow the give-up in the log, the unusable port among them.
+    const QStringList lines = logLines(dialog);
+    const qsizetype gaveUp = lines.indexOf("Detecting AIS - not found");
+    const qsizetype failed = lines.indexOf("Connect failed");
+    QVERIFY(gaveUp > 0 && failed > gaveUp + 2);
+    const QStringList findings = lines.mid(gaveUp + 1, failed - gaveUp - 1);
+    QVERIFY2(findings.contains("[problem] " + QString::fromLatin1(deadPort) + " cannot be opened (No such file or "
+                                                                            "directory). Fix: unplug the device and plug it in again."),
+             qPrintable(findings.join('\n')));
+    QVERIFY(findings.last().startsWith("Not ready: "));
 }
 
 QTEST_MAIN(tst_WizardNoDevice)

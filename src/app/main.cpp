@@ -1,16 +1,79 @@
+#include "app/commandline.h"
 #include "app/highdpi.h"
 #include "app/quaymend.h"
+#include "app/runmodes.h"
 
 #include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+void printTo(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    if (!bytes.endsWith('\n'))
+        std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const CommandLine commandLine = parseCommandLine(arguments);
+
+    switch (commandLine.mode) {
+    case RunMode::Help:
+    case RunMode::Version:
+        printTo(stdout, commandLine.text);
+        return ExitCode::Ok;
+    case RunMode::Error:
+        printTo(stderr, QStringLiteral("quaymend: %1\nTry 'quaymend --help'.").arg(commandLine.text));
+        return ExitCode::BadCommandLine;
+    case RunMode::Check: {
+        QCoreApplication app(argc, argv);
+        UpdateSource source;
+        QString error;
+        if (!resolveUpdateSource(commandLine.sourceArgument, QCoreApplication::applicationDirPath(), source, error)) {
+            printTo(stderr, QStringLiteral("quaymend: ") + error);
+            return ExitCode::BadCommandLine;
+        }
+        return runCheck(source);
+    }
+    case RunMode::Batch:
+    case RunMode::Window:
+        break;
+    }
+
+    // A batch run needs no display: its window lives on the offscreen platform, which has to be
+    // chosen before the application object exists.
+    if (commandLine.mode == RunMode::Batch)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     useWholeScaleFactors();
-    auto *app = new QApplication(argc, argv);
-    auto *dialog = new Quaymend;
+    auto app = std::make_unique<QApplication>(argc, argv);
+
+    UpdateSource source;
+    QString error;
+    if (!resolveUpdateSource(commandLine.sourceArgument, QCoreApplication::applicationDirPath(), source, error)) {
+        printTo(stderr, QStringLiteral("quaymend: ") + error);
+        if (commandLine.mode == RunMode::Window)
+            QMessageBox::critical(nullptr, QStringLiteral("Quaymend"), error);
+        return ExitCode::BadCommandLine;
+    }
+    if (commandLine.mode == RunMode::Batch)
+        return runBatch(commandLine, source);
+
+    auto dialog = std::make_unique<Quaymend>();
+    dialog->setUpdateSource(source);
     dialog->show();
     const int result = app->exec();
-    delete dialog;
-    delete app;
+    dialog.reset();
     return result;
 }

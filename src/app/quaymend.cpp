@@ -1,6 +1,7 @@
 #include "app/quaymend.h"
 
 #include "app/pagehtml.h"
+#include "app/version.h"
 #include "support/trace.h"
 #include "update/xmodem1ksend.h"
 
@@ -12,8 +13,6 @@
 #include <QTimer>
 
 namespace {
-
-const char programVersion[] = "730900.03.00.00";
 
 // The form's design size, and the size a button has before any layout has touched it; both are
 // scaled as whole multiples on screens of 192 dpi and more.
@@ -149,6 +148,12 @@ void Quaymend::scheduleTimer(int delayMs, int code)
 void Quaymend::copylog()
 {
     QGuiApplication::clipboard()->setText(logText, QClipboard::Clipboard);
+}
+
+void Quaymend::setUpdateSource(const UpdateSource &source)
+{
+    updateDirectory = source.directory;
+    updateFileOnly = source.onlyName;
 }
 
 void Quaymend::about()

@@ -50,6 +50,13 @@ public:
     // Driver installation.
     bool installDriver();
 
+    // What stands in the way of an update on this system, one update-log line a finding.
+    void logPreflight();
+
+    // Where update files are looked for; the program's own folder unless the user named another
+    // folder or one file.
+    void setUpdateSource(const UpdateSource &source);
+
 public slots:
     void about();
     void stepWizard();
@@ -78,6 +85,8 @@ private:
     Identification detection;
     // Where update files are looked for: the program's own directory.
     QString updateDirectory;
+    // The one file the user named, or empty for every file of updateDirectory.
+    QString updateFileOnly;
     QString logText;
     cBusyFilter busyFilter;
     bool busy;

@@ -19,7 +19,7 @@ void configurePort(cPort &port)
     port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-bool scanApplicationPort(cPort &port, QString &applicationPortName, const QString &updateDirectory,
+bool scanApplicationPort(cPort &port, QString &applicationPortName, const UpdateSource &updateSource,
                          Identification &identification, const LogFn &log, const PortEnumerator &enumerate)
 {
     const QList<cPortInfo> ports = enumerate();
@@ -31,7 +31,7 @@ bool scanApplicationPort(cPort &port, QString &applicationPortName, const QStrin
         port.setPortName(applicationPortName);
         log("Application port name: " + info.portName.toLocal8Bit());
         const QByteArray reply = queryDevice(port, applicationPortName, "appver", log);
-        Identification found = identify(reply, updateDirectory);
+        Identification found = identify(reply, updateSource);
         if (found.outcome != DetectionOutcome::NotRecognised) {
             identification = found;
             return true;

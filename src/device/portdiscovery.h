@@ -19,7 +19,7 @@ void configurePort(cPort &port);
 // One pass over the device's ports asking each "appver" until a reply is recognised. Every
 // candidate is logged as "Application port name: <name>" and left in applicationPortName; on true,
 // identification holds what the recognised reply led to.
-bool scanApplicationPort(cPort &port, QString &applicationPortName, const QString &updateDirectory,
+bool scanApplicationPort(cPort &port, QString &applicationPortName, const UpdateSource &updateSource,
                          Identification &identification, const LogFn &log,
                          const PortEnumerator &enumerate = enumeratePorts);
 

@@ -45,7 +45,7 @@ void Quaymend::configurePort()
 bool Quaymend::scanApplicationPort()
 {
     Identification found;
-    if (!::scanApplicationPort(serialPort, applicationPortName, updateDirectory, found, dialogLog(this)))
+    if (!::scanApplicationPort(serialPort, applicationPortName, { updateDirectory, updateFileOnly }, found, dialogLog(this)))
         return false;
     detection = found;
     // Without a file the earlier choice stands.

@@ -1,4 +1,5 @@
 #include "app/quaymend.h"
+#include "device/preflight.h"
 #include "support/trace.h"
 #include "support/updatelog.h"
 
@@ -24,4 +25,11 @@ void Quaymend::logTagged(const QByteArray &tag, const QByteArray &text)
 void Quaymend::logByte(const QByteArray &tag, quint8 byte)
 {
     log(logByteText(tag, byte));
+}
+
+void Quaymend::logPreflight()
+{
+    const std::unique_ptr<cSystemView> system = makeSystemView();
+    for (const QString &line : runPreflight(*system, { updateDirectory, updateFileOnly }).lines())
+        log(line.toUtf8());
 }

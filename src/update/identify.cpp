@@ -52,15 +52,33 @@ const DeviceType *identifyDevice(const QByteArray &reply)
     return nullptr;
 }
 
-QString findUpdateFile(const DeviceType &type, const QString &directory)
+namespace {
+
+// The names in source, listed unfiltered and matched by the caller: QDir's own filters and sorting
+// depend on platform and locale, while the choice of the greatest name must not.
+QStringList listedNames(const UpdateSource &source)
 {
-    // Listed unfiltered and matched here: QDir's own filters and sorting depend on platform and
-    // locale, while the choice of the greatest name must not.
-    const QFileInfoList entries = QDir(directory).entryInfoList(QDir::Files, QDir::Unsorted);
+    const QFileInfoList entries = QDir(source.directory).entryInfoList(QDir::Files, QDir::Unsorted);
     QStringList names;
     for (const QFileInfo &entry : entries) {
-        const QString name = entry.fileName();
-        if (matchesPattern(name, type.imgPattern) || matchesPattern(name, type.hexPattern))
+        if (source.onlyName.isEmpty() || entry.fileName() == source.onlyName)
+            names.append(entry.fileName());
+    }
+    return names;
+}
+
+bool matchesType(const QString &name, const DeviceType &type)
+{
+    return matchesPattern(name, type.imgPattern) || matchesPattern(name, type.hexPattern);
+}
+
+} // namespace
+
+QString findUpdateFile(const DeviceType &type, const UpdateSource &source)
+{
+    QStringList names;
+    for (const QString &name : listedNames(source)) {
+        if (matchesType(name, type))
             names.append(name);
     }
     if (names.isEmpty())
@@ -68,6 +86,28 @@ QString findUpdateFile(const DeviceType &type, const QString &directory)
     return *std::max_element(names.cbegin(), names.cend(), [](const QString &a, const QString &b) {
         return QString::compare(a, b, Qt::CaseSensitive) < 0;
     });
+}
+
+QStringList updateFileCandidates(const UpdateSource &source)
+{
+    QStringList names;
+    for (const QString &name : listedNames(source)) {
+        if (updateFileDevice(name))
+            names.append(name);
+    }
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        return QString::compare(a, b, Qt::CaseSensitive) < 0;
+    });
+    return names;
+}
+
+const char *updateFileDevice(const QString &fileName)
+{
+    for (const DeviceType &type : deviceTypes) {
+        if (!type.bootLoaderOnly && matchesType(fileName, type))
+            return type.description;
+    }
+    return nullptr;
 }
 
 QString updateVersionOf(const QString &fileName)
@@ -92,7 +132,7 @@ bool needsUpdate(const QByteArray &reply, const QString &updateVersion)
     return reply < updateVersion.toUtf8();
 }
 
-Identification identify(const QByteArray &reply, const QString &directory)
+Identification identify(const QByteArray &reply, const UpdateSource &source)
 {
     Identification result;
     result.reply = reply;
@@ -101,7 +141,7 @@ Identification identify(const QByteArray &reply, const QString &directory)
         return result;
     result.description = QCoreApplication::translate("Quaymend", type->description);
     result.bootLoaderOnly = type->bootLoaderOnly;
-    result.updateFileName = findUpdateFile(*type, directory);
+    result.updateFileName = findUpdateFile(*type, source);
     if (result.updateFileName.isEmpty()) {
         result.outcome = DetectionOutcome::NoUpdateFile;
         return result;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
+#include <QStringList>
 
 enum class DetectionOutcome { NotRecognised, UpToDate, UpdateRequired, NoUpdateFile };
 
@@ -29,8 +30,25 @@ struct Identification
     bool bootLoaderOnly = false;
 };
 
+// Where update files are looked for: every file of a folder, or one named file of it alone (the
+// user named that file; it must still be named like an update file for the device).
+struct UpdateSource
+{
+    UpdateSource(const QString &folder = QCoreApplication::applicationDirPath(), const QString &onlyFile = QString())
+        : directory(folder)
+        , onlyName(onlyFile)
+    {
+    }
+    QString directory;
+    QString onlyName; // bare name; empty for the whole folder
+};
+
 const DeviceType *identifyDevice(const QByteArray &reply);
-QString findUpdateFile(const DeviceType &type, const QString &directory = QCoreApplication::applicationDirPath());
+QString findUpdateFile(const DeviceType &type, const UpdateSource &source = UpdateSource());
+// Every name in source that is an update file for some device, in ascending order.
+QStringList updateFileCandidates(const UpdateSource &source);
+// The device description (untranslated) an update file of this name is for, or nullptr.
+const char *updateFileDevice(const QString &fileName);
 QString updateVersionOf(const QString &fileName);
 bool needsUpdate(const QByteArray &reply, const QString &updateVersion);
-Identification identify(const QByteArray &reply, const QString &directory = QCoreApplication::applicationDirPath());
+Identification identify(const QByteArray &reply, const UpdateSource &source = UpdateSource());

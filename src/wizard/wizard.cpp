@@ -142,6 +142,7 @@ void Quaymend::stepWizard()
             ui.ProgressBar->hide();
             notFoundShown = true;
             log("Detecting AIS - not found");
+            logPreflight();
             showPage(pageNotFound());
             ui.CopyLogButton->show();
             wizardState = StateConnectFailed;

@@ -1,0 +1,146 @@
+#include "app/commandline.h"
+
+#include "app/version.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+namespace {
+
+const char exitCodeHelp[] = "Exit codes:\n"
+                            "  0    the device runs the newest version (updated or already up to date);\n"
+                            "       with --check: nothing stands in the way of an update\n"
+                            "  1    with --check: something stands in the way of an update\n"
+                            "  2    bad command line, or an update file or folder that cannot be used\n"
+                            "  3    with --batch: no update file for this device\n"
+                            "  4    with --batch: no device found\n"
+                            "  5    with --batch: could not connect to the boot loader\n"
+                            "  6    with --batch: the update failed\n"
+                            "  7    with --batch: the update port or the update file could not be used\n"
+                            "  130  with --batch: interrupted before the transfer began\n";
+
+CommandLine failure(const QString &why)
+{
+    CommandLine result;
+    result.mode = RunMode::Error;
+    result.text = why;
+    return result;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Updates the firmware of an AIS Class B transponder connected by USB.\n"
+        "Without options the update wizard opens. The update file or folder defaults to the\n"
+        "program's own folder; a file named there is the only update file considered."));
+    const QCommandLineOption help({ QStringLiteral("h"), QStringLiteral("help") },
+                                  QStringLiteral("Shows this help and the exit codes."));
+    const QCommandLineOption version({ QStringLiteral("v"), QStringLiteral("version") },
+                                     QStringLiteral("Shows the program's version and the Qt version it runs on."));
+    const QCommandLineOption check(QStringLiteral("check"),
+                                   QStringLiteral("Checks, without a window, whether anything stands in the way of "
+                                                  "an update (ports, permissions, ModemManager, update files)."));
+    const QCommandLineOption batch(QStringLiteral("batch"),
+                                   QStringLiteral("Updates the device without a window and without questions, "
+                                                  "writing the update log to standard output."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("With --batch: one JSON object a line on standard output."));
+    const QCommandLineOption noDriver(QStringLiteral("no-driver"),
+                                      QStringLiteral("With --batch: never offer the USB driver installation; a "
+                                                     "second detection that finds nothing ends the run."));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("With --batch: end the run after this many seconds (never "
+                                                    "during a transfer)."),
+                                     QStringLiteral("seconds"));
+    parser.addOptions({ help, version, check, batch, json, noDriver, timeout });
+    parser.addPositionalArgument(QStringLiteral("source"),
+                                 QStringLiteral("An update file, or a folder holding update files."),
+                                 QStringLiteral("[update file or folder]"));
+
+    if (!parser.parse(arguments))
+        return failure(parser.errorText());
+
+    CommandLine result;
+    if (parser.isSet(help)) {
+        result.mode = RunMode::Help;
+        // The usage line names the program as it is installed, however it was started.
+        QString text = parser.helpText();
+        const qsizetype options = text.indexOf(QLatin1String(" [options]"));
+        if (text.startsWith(QLatin1String("Usage: ")) && options > 0)
+            text.replace(7, options - 7, QLatin1String("quaymend"));
+        result.text = text + QLatin1Char('\n') + QLatin1String(exitCodeHelp);
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.mode = RunMode::Version;
+        result.text = QStringLiteral("quaymend %1\nQt %2\n").arg(QLatin1String(programVersion),
+                                                                QLatin1String(qVersion()));
+        return result;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return failure(QStringLiteral("Give at most one update file or folder."));
+    if (!positional.isEmpty()) {
+        result.sourceArgument = positional.first();
+        if (result.sourceArgument.isEmpty())
+            return failure(QStringLiteral("The update file or folder is an empty name."));
+    }
+
+    if (parser.isSet(check) && parser.isSet(batch))
+        return failure(QStringLiteral("--check and --batch cannot be used together."));
+    result.mode = parser.isSet(check) ? RunMode::Check : parser.isSet(batch) ? RunMode::Batch : RunMode::Window;
+
+    result.json = parser.isSet(json);
+    result.noDriver = parser.isSet(noDriver);
+    if (parser.isSet(timeout)) {
+        bool ok = false;
+        const QString value = parser.value(timeout);
+        result.timeoutSeconds = value.toInt(&ok);
+        if (!ok || result.timeoutSeconds <= 0 || result.timeoutSeconds > 7 * 24 * 3600)
+            return failure(QStringLiteral("--timeout needs a whole number of seconds from 1 to 604800, not \"%1\".")
+                               .arg(value));
+    }
+    if (result.mode != RunMode::Batch) {
+        for (const QCommandLineOption *option : { &json, &noDriver, &timeout }) {
+            if (parser.isSet(*option))
+                return failure(QStringLiteral("--%1 works with --batch only.").arg(option->names().constFirst()));
+        }
+    }
+    return result;
+}
+
+bool resolveUpdateSource(const QString &argument, const QString &programDirectory, UpdateSource &source,
+                         QString &error)
+{
+    if (argument.isEmpty()) {
+        source = UpdateSource(programDirectory);
+        return true;
+    }
+    const QFileInfo info(argument);
+    if (!info.exists()) {
+        error = QStringLiteral("\"%1\" does not exist.").arg(argument);
+        return false;
+    }
+    if (info.isDir()) {
+        if (!info.isReadable() || !info.isExecutable()) {
+            error = QStringLiteral("The folder \"%1\" cannot be read.").arg(argument);
+            return false;
+        }
+        source = UpdateSource(info.absoluteFilePath());
+        return true;
+    }
+    if (!info.isFile()) {
+        error = QStringLiteral("\"%1\" is neither an update file nor a folder.").arg(argument);
+        return false;
+    }
+    if (!info.isReadable()) {
+        error = QStringLiteral("The update file \"%1\" cannot be read.").arg(argument);
+        return false;
+    }
+    source = UpdateSource(info.absolutePath(), info.fileName());
+    return true;
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "app/commandline.h"
+
+// The modes that run without the wizard's window. Each returns the program's exit code.
+
+// Prints the pre-flight check to standard output.
+int runCheck(const UpdateSource &source);
+
+// Runs the whole wizard unattended on whatever platform the application object has (offscreen).
+int runBatch(const CommandLine &commandLine, const UpdateSource &source);

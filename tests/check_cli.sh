@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The installed command line as a user meets it: --check against the device simulator reports the
+# simulated device as ready; a port the user may not open is reported with its fix (run as an
+# unprivileged user, which needs root to set up); unusable update sources end with exit code 2.
+set -euo pipefail
+build=${1:?build directory}
+top=$(cd "$(dirname "$0")/.." && pwd)
+quaymend="$build/src/quaymend"
+work=$(mktemp -d)
+chmod 755 "$work"
+sim=""
+cleanup() {
+    [ -n "$sim" ] && kill "$sim" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+expect() { # exit-code description command...
+    local want=$1 what=$2 got=0
+    shift 2
+    "$@" >"$work/out" 2>"$work/err" || got=$?
+    [ "$got" -eq "$want" ] || { cat "$work/out" "$work/err"; fail "$what: exit code $got, wanted $want"; }
+}
+
+export TMPDIR="$work" QT_QPA_PLATFORM=offscreen
+export QUAYMEND_SIMULATED_PORTS="$work/ports"
+"$build/tools/devsim/quaymend-devsim" --ports-file "$QUAYMEND_SIMULATED_PORTS" --image "$work/image.bin" 2>"$work/devsim.log" &
+sim=$!
+for _ in $(seq 100); do grep -q 'devsim: ready' "$work/devsim.log" 2>/dev/null && break; sleep 0.1; done
+grep -q 'devsim: ready' "$work/devsim.log" || fail "the simulator did not start"
+port=$(awk '{ print $1 }' "$QUAYMEND_SIMULATED_PORTS")
+cp "$top/tools/demo/730400_03_00_01.hex" "$work/"
+
+expect 0 "check with the simulated device" "$quaymend" --check "$work/730400_03_00_01.hex"
+grep -qxF "[ok] Serial port $port (simulated): it carries the AIS device's vendor ID 3E71." "$work/out" || fail "port line"
+grep -qxF "[ok] You can open $port for reading and writing." "$work/out" || fail "access line"
+grep -qF "[ok] Update file 730400_03_00_01.hex in $work: version 730400.03.00.01" "$work/out" || fail "update file line"
+tail -n 1 "$work/out" | grep -qxF "Ready: nothing stands in the way of an update." || fail "verdict"
+
+expect 1 "check without an update file" "$quaymend" --check "$top/README.md"
+grep -qF "[problem] README.md in " "$work/out" || fail "file that is no update file"
+
+expect 2 "missing source" "$quaymend" --check "$work/no-such-file.hex"
+grep -qF "quaymend: \"$work/no-such-file.hex\" does not exist." "$work/err" || fail "message for a missing source"
+expect 2 "missing source in batch mode" "$quaymend" --batch "$work/no-such-file.hex"
+expect 2 "unknown option" "$quaymend" --frobnicate
+expect 0 "version" "$quaymend" --version
+grep -qx "quaymend 730900.03.00.00" "$work/out" || fail "version line"
+
+# A port owned by another user with mode 0600, seen by an unprivileged user.
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+    node=$(readlink -f "$port")
+    chown daemon "$node"
+    chmod 0600 "$node"
+    expect 1 "check of a port the user may not open" \
+        setpriv --reuid=nobody --regid=nogroup --clear-groups "$quaymend" --check "$work/730400_03_00_01.hex"
+    grep -qF "[problem] You may not open $port for reading and writing: it belongs to user daemon and group" "$work/out" \
+        || { cat "$work/out"; fail "permission finding"; }
+    grep -qF "with mode 0600, which lets no one else use it. Fix: install Quaymend's udev rule (70-quaymend.rules" "$work/out" \
+        || { cat "$work/out"; fail "permission fix"; }
+else
+    echo "SKIP: the permission case needs root and setpriv"
+fi
+echo "PASS"
