@@ -17,6 +17,10 @@
 
 #include <functional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // Wire values, restated.
@@ -465,6 +469,11 @@ private slots:
         QTest::newRow("missing file") << "missing" << int(XmodemFileError);
         QTest::newRow("port will not open") << "refuse" << int(XmodemPortError);
         QTest::newRow("full path, other current directory") << "elsewhere" << int(XmodemComplete);
+        // Named like an update file but no regular file: opening must neither block nor read on.
+        QTest::newRow("FIFO") << "fifo" << int(XmodemFileError);
+        QTest::newRow("link to a FIFO") << "link to fifo" << int(XmodemFileError);
+        QTest::newRow("link to /dev/zero") << "link to /dev/zero" << int(XmodemFileError);
+        QTest::newRow("folder") << "folder" << int(XmodemFileError);
     }
 
     void fileAndPortFaults()
@@ -472,9 +481,22 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(int, status);
         QString path = makeFile(kind == QLatin1String("empty") ? 0 : 3000);
-        if (kind == QLatin1String("missing"))
-            QFile::remove(path);
         QTemporaryDir elsewhere;
+        const QString fifo
+            = kind.endsWith(QLatin1String("fifo")) ? elsewhere.filePath(QStringLiteral("fifo")) : QString();
+        const QStringList regular { QStringLiteral("empty"), QStringLiteral("refuse"), QStringLiteral("elsewhere") };
+        if (!regular.contains(kind))
+            QFile::remove(path);
+        if (!fifo.isEmpty())
+            QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        if (kind == QLatin1String("fifo"))
+            QVERIFY(QFile::rename(fifo, path));
+        else if (kind == QLatin1String("link to fifo"))
+            QVERIFY(QFile::link(fifo, path));
+        else if (kind == QLatin1String("link to /dev/zero"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(path));
         const QString previousDir = QDir::currentPath();
         if (kind == QLatin1String("elsewhere"))
             QDir::setCurrent(elsewhere.path());
@@ -483,6 +505,12 @@ private slots:
         cXmodem1KSend sender(path.toUtf8().toStdString(), &port);
         const bool ended = transfer(sender, port);
         QDir::setCurrent(previousDir);
+        if (!ended && !fifo.isEmpty()) {
+            // Release a sender stuck in opening the FIFO, so the failure is reported, not a hang.
+            const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+        }
         QVERIFY(ended);
         QCOMPARE(int(sender.status.load()), status);
         QVERIFY(!port.isOpen());
@@ -708,7 +736,8 @@ private slots:
         QTest::newRow("chunk that does not divide a block")
             << 2500 << 5 << "2:N 3:LN" << "A" << complete << "2484 58807b92c6016702";
         QTest::newRow("retries run out, cancel") << 4096 << 16 << "2:N*" << "A" << timeout << "7231 98f94ed346f5bcbb";
-        QTest::newRow("block number wraps") << 257 * 1024 + 3 << 16 << "256:N" << "A" << complete << "18064 409ca8c95952c459";
+        QTest::newRow("block number wraps")
+            << 257 * 1024 + 3 << 16 << "256:N" << "A" << complete << "18064 409ca8c95952c459";
     }
 
     void writeSequence()

@@ -3,6 +3,12 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <poll.h>
+#include <unistd.h>
+#endif
+
 cSerialPort::cSerialPort() = default;
 
 cSerialPort::~cSerialPort()
@@ -107,6 +113,12 @@ qint64 cSerialPort::write(const char *data, qint64 size)
 {
     if (!isOpen())
         return -1;
+#ifdef Q_OS_UNIX
+    // Straight to the driver. The XMODEM sender makes one write per small chunk, and QSerialPort's
+    // own buffer and its event processing cost several times the system call itself. Nothing ever
+    // goes through QSerialPort's write buffer, so the order of the bytes is kept.
+    return writeToDriver(data, size);
+#else
     const qint64 taken = m_port->write(data, size);
     if (taken < 0)
         return -1;
@@ -123,7 +135,43 @@ qint64 cSerialPort::write(const char *data, qint64 size)
     if (pending > 0)
         m_port->clear(QSerialPort::Output);
     return taken - pending;
+#endif
 }
+
+#ifdef Q_OS_UNIX
+qint64 cSerialPort::writeToDriver(const char *data, qint64 size)
+{
+    // QSerialPort opens the descriptor non-blocking. When the driver's buffer is full, poll() waits
+    // for room, up to the time-out in all. A peer that stops reading must not hold us for ever;
+    // what the driver has not taken by then is simply not written. Nothing is flushed: the bytes
+    // the driver holds from earlier writes are on their way and stay so.
+    const int fd = int(m_port->handle());
+    qint64 done = 0;
+    QElapsedTimer clock; // started only once the driver is full
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size_t(size - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return done > 0 ? done : -1; // a vanished device
+        if (!clock.isValid())
+            clock.start();
+        const qint64 left = m_timeoutMs - clock.elapsed();
+        if (left <= 0)
+            break;
+        pollfd room { fd, POLLOUT, 0 };
+        if (::poll(&room, 1, int(left)) < 0 && errno != EINTR)
+            break;
+        if (room.revents & POLLNVAL)
+            break;
+    }
+    return done;
+}
+#endif
 
 bool cSerialPort::waitForInput(int ms)
 {

@@ -46,6 +46,7 @@ public:
 
 private:
     bool waitForInput(int ms);
+    qint64 writeToDriver(const char *data, qint64 size);
 
     std::unique_ptr<QSerialPort> m_port;
     QString m_name;

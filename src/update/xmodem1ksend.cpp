@@ -10,6 +10,12 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 std::atomic<qint32> xmodemResponseTimeoutMs { 3000 };
 std::atomic<qint32> xmodemChunkSize { 16 };
 std::atomic<bool> xmodemFirstPacket { true };
@@ -40,6 +46,28 @@ constexpr unsigned long destructorPollMs = 100;
 // A run that has published its final status only drains and closes the port, which is bounded by
 // its response time-out; this leaves ample room for that.
 constexpr int restartWaitMs = 3 * timeoutMaxMs;
+
+// Opens the update file for reading without ever blocking in open() or read(): only a regular file
+// (after following links) is an update file. A FIFO or a device named like one would otherwise
+// hold this thread for good, or feed it for ever.
+bool openUpdateFile(QFile &file, const std::string &name)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    file.setFileName(QString::fromUtf8(name.c_str()));
+    return file.open(QIODevice::ReadOnly);
+#endif
+}
 
 } // namespace
 
@@ -102,6 +130,8 @@ bool cXmodem1KSend::drainOutput(int timeoutMs)
 {
     // Busy-polled on purpose: sleeping here would put a scheduler tick between every chunk. A port
     // that never empties (a vanished device) must not hold the worker for ever.
+    if (port->bytesToWrite() == 0)
+        return true;
     QElapsedTimer clock;
     clock.start();
     while (port->bytesToWrite() > 0) {
@@ -134,7 +164,7 @@ void cXmodem1KSend::run()
     status.store(XmodemRunning);
     progress.store(0);
 
-    QFile file(QString::fromUtf8(fileName.c_str()));
+    QFile file;
     // Read once: a change by the wizard applies to the next run.
     const int timeoutMs = xmodemResponseTimeoutMs.load();
     qint64 fileSize = 0;
@@ -143,7 +173,7 @@ void cXmodem1KSend::run()
     quint8 blockNumber = 1;
     char block[blockSize];
 
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!openUpdateFile(file, fileName)) {
         status.store(XmodemFileError);
         goto finish;
     }

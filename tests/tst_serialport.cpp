@@ -1,0 +1,141 @@
+// The serial port adapter's writes on a real pseudo-terminal: every byte a write reports taken
+// reaches the peer, in order, and a write that times out against a peer that stopped reading
+// drops only its own remainder, never bytes the driver took from earlier writes.
+#include "device/serialport.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The peer's end of a pseudo-terminal; the adapter opens the other end by its path.
+struct Pty
+{
+    int master = -1;
+    QString slavePath;
+
+    Pty()
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+            return;
+        termios raw {};
+        ::tcgetattr(master, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(master, TCSANOW, &raw);
+        slavePath = QString::fromLocal8Bit(::ptsname(master));
+    }
+    ~Pty()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+
+    // Everything that arrives until the line has been quiet for quietMs (bounded by boundMs).
+    QByteArray drain(int quietMs, int boundMs = 20000) const
+    {
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        char buffer[65536];
+        while (clock.elapsed() < boundMs) {
+            pollfd in { master, POLLIN, 0 };
+            if (::poll(&in, 1, quietMs) <= 0)
+                break;
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, int(n));
+        }
+        return got;
+    }
+};
+
+QByteArray pattern(int size, int seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = char((i * 7 + seed + i / 251) & 0xff);
+    return data;
+}
+
+} // namespace
+
+class TestSerialPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void writes_data()
+    {
+        QTest::addColumn<bool>("peerReads");
+        QTest::newRow("peer reads, small writes arrive whole and in order") << true;
+        QTest::newRow("peer stops reading, a timed-out write keeps earlier bytes") << false;
+    }
+
+    void writes()
+    {
+        QFETCH(bool, peerReads);
+        Pty pty;
+        QVERIFY(!pty.slavePath.isEmpty());
+        cSerialPort port;
+        port.setPortName(pty.slavePath);
+        port.setQueryMode(cPort::Polling);
+        port.setBaudRate(115200);
+        port.setTimeout(300);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+
+        QByteArray expected;
+        if (peerReads) {
+            std::atomic<bool> stop { false };
+            QByteArray received;
+            std::thread reader([&] {
+                while (!stop.load())
+                    received += pty.drain(50, 1000);
+                received += pty.drain(200);
+            });
+            const QByteArray data = pattern(256 * 1024, 1);
+            for (int offset = 0; offset < data.size(); offset += 16) {
+                if (port.write(data.constData() + offset, 16) != 16) {
+                    stop = true;
+                    reader.join();
+                    QFAIL(qPrintable(QStringLiteral("write at %1 not taken whole").arg(offset)));
+                }
+                QCOMPARE(port.bytesToWrite(), qint64(0));
+            }
+            stop = true;
+            reader.join();
+            QCOMPARE(received.size(), data.size());
+            QVERIFY(received == data);
+            return;
+        }
+
+        const QByteArray earlier = pattern(4000, 2);
+        QCOMPARE(port.write(earlier.constData(), earlier.size()), qint64(earlier.size()));
+        // Far more than a pseudo-terminal holds: this write times out with its tail not taken.
+        const QByteArray big = pattern(4 << 20, 3);
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 taken = port.write(big.constData(), big.size());
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY2(taken >= 0 && taken < big.size(), qPrintable(QString::number(taken)));
+        QVERIFY2(elapsed >= 250 && elapsed < 10000, qPrintable(QString::number(elapsed)));
+        const QByteArray received = pty.drain(300);
+        QCOMPARE(received.size(), earlier.size() + int(taken));
+        QVERIFY(received.startsWith(earlier));
+        QVERIFY(received.mid(earlier.size()) == big.left(int(taken)));
+        port.close();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "tst_serialport.moc"
