@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Clicks the wizard through a whole update on a virtual display (Xvfb) of its own, the way a user
+# would: prints each page title as it appears, saves a screenshot of each page, and checks the
+# program's exit code after "Close".
+#   scripts/drive-update.sh <update log> <screenshot folder> <command that starts the wizard...>
+# The command gets DISPLAY; everything else it needs (TMPDIR so that its update log is <update
+# log>, the simulator's ports file) the caller gives it. A device, real or simulated, must be
+# waiting one version behind the update file. Exit status 0 when the update went through.
+set -euo pipefail
+logfile=${1:?update log}
+shots=${2:?screenshot folder}
+shift 2
+[ $# -gt 0 ] || { echo "No command to start the wizard with"; exit 2; }
+mkdir -p "$shots"
+work=$(mktemp -d /tmp/quaymend-drive.XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display number itself and tells it on the descriptor. By default it resets
+# itself when its last client leaves, and drops a client that connects during that reset: the
+# check below is such a last client, so the server must not reset (-noreset).
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -n 1 "$work/display")
+for _ in $(seq 200); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || { cat "$work/xvfb.log"; echo "Xvfb did not start."; exit 1; }
+
+"$@" &
+app=$!
+pids+=($app)
+
+window=""
+for _ in $(seq 100); do
+    window=$(xdotool search --name '^Quaymend v' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || { echo "The wizard's window did not appear"; exit 1; }
+
+n=0
+shot() { # name
+    n=$((n + 1))
+    local file
+    file=$(printf '%s/%02d-%s.png' "$shots" "$n" "$1")
+    sleep 0.3
+    import -window "$window" "$file"
+    echo "    screenshot: $file"
+}
+click_next() {
+    # The wizard's first prompt button sits at the right end of its button row.
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    # Away first: a pointer that has not moved since the last click is not a fresh press to Qt.
+    xdotool mousemove --sync $((X + 10)) $((Y + 10))
+    xdotool mousemove --sync $((X + WIDTH - 63)) $((Y + HEIGHT - 28)) click 1
+}
+# Waits for an update-log line; fails loudly on any failure line of the wizard.
+await() { # pattern seconds
+    local deadline=$((SECONDS + $2))
+    while [ $SECONDS -lt $deadline ]; do
+        if grep -Eq " : ($1)\$" "$logfile" 2>/dev/null; then return 0; fi
+        if grep -Eq ' : (Detecting AIS - not found|Connecting - failed|Updating - failed|Updating - xmodem .*|Detecting AIS - No update file)$' "$logfile" 2>/dev/null; then
+            echo "The update did not go through; the update log says:"; cat "$logfile"; return 1
+        fi
+        sleep 0.1
+    done
+    echo "Timed out waiting for '$1'; the update log so far:"; cat "$logfile"; return 1
+}
+page() { echo "Page: $1 (after ${SECONDS} s)"; }
+
+await 'Welcome screen' 20;                  page "Welcome";                          shot welcome;          click_next
+await 'Connect' 20;                         page "Connect your AIS device";          shot connect;          click_next
+await 'Detecting AIS' 20;                   page "Detecting your AIS device";        shot detecting
+await 'Detecting AIS - update required' 60; page "AIS Class B CS Transceiver found"; shot update-required;   click_next
+await 'Booting' 20;                         page "Updating AIS device";              shot switching
+await 'Updating' 60;                        page "Updating AIS device";              sleep 1; shot update-in-progress
+await 'Updating - complete' 120;            page "Update complete";                  shot update-complete;  click_next
+await 'Complete' 20
+for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+status=0; wait "$app" || status=$?
+echo "The wizard closed with exit code $status."
+[ "$status" -eq 0 ]
