@@ -1,6 +1,342 @@
+#include "app/batchrun.h"
+
+#include "app/quaymend.h"
 #include "app/runmodes.h"
 
-int runBatch(const CommandLine &, const UpdateSource &)
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <cstdio>
+
+#ifndef Q_OS_WIN
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// How often the run looks at its time bound between the wizard's own steps.
+constexpr int deadlineCheckMs = 100;
+
+QString clockText(qint64 seconds)
 {
-    return ExitCode::BadCommandLine;
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+cBatchRun::cBatchRun(const Options &options, const UpdateSource &source, QIODevice *out, QIODevice *progress)
+    : m_options(options)
+    , m_out(out)
+    , m_progress(progress)
+{
+    m_runClock.start();
+    // From the first line on: the dialog writes "Welcome screen" while it is being built.
+    Quaymend::setLogListener([this](const QDateTime &when, const QString &timestamp, const QByteArray &text) {
+        onLogLine(when, timestamp, text);
+    });
+    m_dialog = std::make_unique<Quaymend>();
+    m_dialog->setUpdateSource(source);
+    connect(m_dialog.get(), &Quaymend::progressChanged, this, &cBatchRun::onProgress);
+}
+
+cBatchRun::~cBatchRun()
+{
+    Quaymend::setLogListener({});
+    // The dialog waits for a transfer thread it still owns; the run never leaves during a transfer.
+    m_dialog.reset();
+}
+
+int cBatchRun::run()
+{
+    QEventLoop loop;
+    QTimer deadline;
+    connect(&deadline, &QTimer::timeout, this, &cBatchRun::checkDeadline);
+    if (m_options.timeoutSeconds > 0)
+        deadline.start(deadlineCheckMs);
+
+    m_dialog->show();
+    // The Welcome page is on screen: its line came before anything could act on it.
+    act(Press::Next);
+    while (m_exitCode < 0) {
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    deadline.stop();
+    drawProgressBar(true);
+    QVariantMap result { { QStringLiteral("outcome"), m_outcome }, { QStringLiteral("exit"), m_exitCode } };
+    if (m_options.json)
+        writeJson(QDateTime::currentDateTime(), QStringLiteral("result"), result);
+    return m_exitCode;
+}
+
+void cBatchRun::interrupt()
+{
+    // Done: the run is closing its last page already.
+    if (m_exitCode >= 0 || m_phase == Phase::Done)
+        return;
+    if (m_phase == Phase::Transfer) {
+        drawProgressBar(true);
+        const QByteArray refusal
+            = "quaymend: the update is being written to the device and cannot be interrupted; it ends by itself.\n";
+        std::fwrite(refusal.constData(), 1, size_t(refusal.size()), stderr);
+        std::fflush(stderr);
+        drawProgressBar(false);
+        return;
+    }
+    finish(ExitCode::Interrupted, QStringLiteral("interrupted"), Press::Nothing);
+}
+
+void cBatchRun::onLogLine(const QDateTime &when, const QString &timestamp, const QByteArray &text)
+{
+    if (m_options.json) {
+        writeJson(when, QStringLiteral("log"), { { QStringLiteral("text"), QString::fromUtf8(text) } });
+    } else {
+        drawProgressBar(true);
+        writeLine(timestamp.toUtf8() + text);
+        drawProgressBar(false);
+    }
+    emit lineLogged(text);
+    if (m_exitCode >= 0)
+        return;
+
+    // The wizard's own lines tell which page it is about to show; the run answers once the step
+    // that wrote the line has returned.
+    if (text == "Welcome screen" || text == "Connect" || text == "Detecting AIS - update required"
+        || text == "Disconnect" || text == "AIS driver install - successful") {
+        if (text == "Detecting AIS - update required")
+            m_phase = Phase::Connecting;
+        if (text == "Connect")
+            m_phase = Phase::Detecting;
+        if (text != "Welcome screen") // answered by run() itself
+            act(Press::Next);
+    } else if (text == "Start") {
+        // The driver branch, after a second detection found nothing.
+        if (m_options.noDriver)
+            finish(ExitCode::NoDevice, QStringLiteral("not-found"), Press::Nothing);
+        else
+            act(Press::Next);
+    } else if (text == "Detecting AIS - not found") {
+        // With a time bound the run keeps looking for the device until the bound; without, the
+        // user has to see to the device first.
+        if (m_options.timeoutSeconds > 0 && !m_deadlinePassed)
+            act(Press::Retry);
+        else
+            finish(ExitCode::NoDevice, QStringLiteral("not-found"), Press::Next);
+    } else if (text == "Detecting AIS - up-to-date") {
+        finish(ExitCode::Ok, QStringLiteral("up-to-date"), Press::Next);
+    } else if (text == "Detecting AIS - No update file") {
+        finish(ExitCode::NoUpdateFile, QStringLiteral("no-update-file"), Press::Next);
+    } else if (text == "AIS driver install - failed") {
+        finish(ExitCode::NoDevice, QStringLiteral("not-found"), Press::Next);
+    } else if (text == "Booting" || text == "Connecting" || text == "Updating - retry") {
+        m_phase = Phase::Connecting;
+    } else if (text == "Updating") {
+        m_phase = Phase::Transfer;
+        m_fileSize = QFileInfo(m_dialog->updateFilePath()).size();
+        m_transferClock.start();
+        m_lastPercent = -1;
+    } else if (text == "Connecting - failed") {
+        finish(ExitCode::NoBootLoader, QStringLiteral("connect-failed"), Press::Next);
+    } else if (text == "Updating - complete") {
+        finish(ExitCode::Ok, QStringLiteral("updated"), Press::Next);
+    } else if (text == "Updating - failed") {
+        finish(ExitCode::UpdateFailed, QStringLiteral("update-failed"), Press::Next);
+    } else if (text == "Updating - xmodem port error") {
+        finish(ExitCode::PortOrFileError, QStringLiteral("port-error"), Press::Next);
+    } else if (text == "Updating - xmodem file error") {
+        finish(ExitCode::PortOrFileError, QStringLiteral("file-error"), Press::Next);
+    }
+    if (m_phase != Phase::Transfer && m_deadlinePassed)
+        checkDeadline();
+}
+
+void cBatchRun::onProgress(int percent)
+{
+    if (percent == m_lastPercent || m_phase == Phase::Done)
+        return;
+    m_lastPercent = percent;
+    if (m_options.json)
+        writeJson(QDateTime::currentDateTime(), QStringLiteral("progress"), { { QStringLiteral("percent"), percent } });
+    drawProgressBar(false);
+}
+
+void cBatchRun::act(Press press)
+{
+    if (press == Press::Nothing)
+        return;
+    // Queued: the step that wrote the line is still running, and a click arrives after it.
+    QTimer::singleShot(0, this, [this, press] {
+        // A Ctrl-C or the time bound may have ended the run in between.
+        if (m_exitCode >= 0)
+            return;
+        if (press == Press::Next)
+            m_dialog->stepWizard();
+        else
+            m_dialog->retry();
+    });
+}
+
+void cBatchRun::finish(int exitCode, const QString &outcome, Press press)
+{
+    if (m_exitCode >= 0)
+        return;
+    if (press == Press::Nothing) {
+        m_phase = Phase::Done;
+        m_exitCode = exitCode;
+        m_outcome = outcome;
+        return;
+    }
+    // The page's own button closes the run, so that the log ends with the line the window would
+    // write ("Complete", "Connect failed", "Driver install failed").
+    QTimer::singleShot(0, this, [this, exitCode, outcome] {
+        m_dialog->stepWizard();
+        m_phase = Phase::Done;
+        m_exitCode = exitCode;
+        m_outcome = outcome;
+    });
+    m_phase = Phase::Done;
+}
+
+void cBatchRun::checkDeadline()
+{
+    if (m_options.timeoutSeconds <= 0 || m_exitCode >= 0 || m_phase == Phase::Done)
+        return;
+    if (m_runClock.elapsed() < qint64(m_options.timeoutSeconds) * 1000)
+        return;
+    m_deadlinePassed = true;
+    // A transfer is never cut off: the bound takes effect once it has ended.
+    if (m_phase == Phase::Transfer)
+        return;
+    const QByteArray notice = "quaymend: the time given with --timeout is up.\n";
+    drawProgressBar(true);
+    std::fwrite(notice.constData(), 1, size_t(notice.size()), stderr);
+    std::fflush(stderr);
+    if (m_phase == Phase::Detecting)
+        finish(ExitCode::NoDevice, QStringLiteral("timeout"), Press::Nothing);
+    else
+        finish(ExitCode::NoBootLoader, QStringLiteral("timeout"), Press::Nothing);
+}
+
+void cBatchRun::writeLine(const QByteArray &line)
+{
+    m_out->write(line + '\n');
+    if (auto *file = qobject_cast<QFile *>(m_out))
+        file->flush();
+}
+
+void cBatchRun::writeJson(const QDateTime &when, const QString &event, const QVariantMap &fields)
+{
+    QJsonObject object = QJsonObject::fromVariantMap(fields);
+    object.insert(QStringLiteral("time"), when.toString(Qt::ISODateWithMs));
+    object.insert(QStringLiteral("event"), event);
+    writeLine(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+void cBatchRun::drawProgressBar(bool clear)
+{
+    if (!m_progress)
+        return;
+    if (clear) {
+        if (m_barShown)
+            m_progress->write("\r\033[K");
+        m_barShown = false;
+    } else if (m_phase == Phase::Transfer && m_lastPercent >= 0) {
+        constexpr int width = 30;
+        const int filled = m_lastPercent * width / 100;
+        const qint64 sent = m_fileSize * m_lastPercent / 100;
+        const qint64 elapsedMs = m_transferClock.elapsed();
+        const QString left = m_lastPercent > 0 && m_lastPercent < 100
+            ? clockText((elapsedMs * (100 - m_lastPercent) / m_lastPercent + 999) / 1000) + QStringLiteral(" left")
+            : QString();
+        const QString bar = QStringLiteral("\r\033[K[%1%2] %3 %  %4 of %5 bytes  %6")
+                                .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char('.')))
+                                .arg(m_lastPercent, 3)
+                                .arg(sent)
+                                .arg(m_fileSize)
+                                .arg(left);
+        m_progress->write(bar.toLocal8Bit());
+        m_barShown = true;
+    }
+    if (auto *file = qobject_cast<QFile *>(m_progress))
+        file->flush();
+}
+
+#ifndef Q_OS_WIN
+
+namespace {
+
+int interruptPipe[2] = { -1, -1 };
+
+void onInterruptSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], &byte, 1);
+}
+
+} // namespace
+
+#endif
+
+void quietDiagnostics()
+{
+    if (qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
+        return;
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) {
+            const QByteArray line = "quaymend: " + message.toLocal8Bit() + '\n';
+            std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        }
+    });
+}
+
+int runBatch(const CommandLine &commandLine, const UpdateSource &source)
+{
+    // The run ends when the wizard says so, not when its window closes.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QFile out;
+    out.open(stdout, QIODevice::WriteOnly);
+    QFile progress;
+    const bool terminal = ::isatty(STDERR_FILENO);
+    if (terminal)
+        progress.open(stderr, QIODevice::WriteOnly);
+
+    cBatchRun run({ commandLine.json, commandLine.noDriver, commandLine.timeoutSeconds }, source, &out,
+                  terminal ? &progress : nullptr);
+
+#ifndef Q_OS_WIN
+    // Ctrl-C and a polite kill reach the run through its event loop, never in the middle of a step.
+    std::unique_ptr<QSocketNotifier> notifier;
+    if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        notifier = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, &run, [&run] {
+            // One answer per signal: a second Ctrl-C during a transfer is refused again.
+            char bytes[16];
+            ssize_t got = 0;
+            while ((got = ::read(interruptPipe[0], bytes, sizeof bytes)) > 0) {
+                for (ssize_t i = 0; i < got; ++i)
+                    run.interrupt();
+            }
+        });
+        struct sigaction action = {};
+        action.sa_handler = onInterruptSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, nullptr);
+        ::sigaction(SIGTERM, &action, nullptr);
+    }
+#endif
+    const int exitCode = run.run();
+#ifndef Q_OS_WIN
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+#endif
+    return exitCode;
 }

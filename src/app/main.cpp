@@ -54,8 +54,10 @@ int main(int argc, char *argv[])
 
     // A batch run needs no display: its window lives on the offscreen platform, which has to be
     // chosen before the application object exists.
-    if (commandLine.mode == RunMode::Batch)
+    if (commandLine.mode == RunMode::Batch) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        quietDiagnostics();
+    }
     useWholeScaleFactors();
     auto app = std::make_unique<QApplication>(argc, argv);
 

@@ -129,6 +129,7 @@ void Quaymend::setProgressPercent(int percent)
     ui.ProgressBar->setMaximum(100);
     ui.ProgressBar->setInvertedAppearance(percent < 0);
     ui.ProgressBar->setValue(qAbs(percent));
+    emit progressChanged(qAbs(percent));
 }
 
 void Quaymend::setProgressBusy()
@@ -154,6 +155,11 @@ void Quaymend::setUpdateSource(const UpdateSource &source)
 {
     updateDirectory = source.directory;
     updateFileOnly = source.onlyName;
+}
+
+QString Quaymend::updateFilePath() const
+{
+    return updateFileName.isEmpty() ? QString() : updateDirectory + QLatin1Char('/') + updateFileName;
 }
 
 void Quaymend::about()

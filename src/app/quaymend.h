@@ -9,8 +9,11 @@
 #include "ui_updatewizard.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDialog>
 #include <QString>
+
+#include <functional>
 
 class cXmodem1KSend;
 
@@ -56,6 +59,17 @@ public:
     // Where update files are looked for; the program's own folder unless the user named another
     // folder or one file.
     void setUpdateSource(const UpdateSource &source);
+    // The update file the transfers send, once a detection has chosen one.
+    QString updateFilePath() const;
+
+    // Called with every update-log line as it is written (an unattended run reports them), from
+    // the first line of the first dialog on; an empty function stops it.
+    using LogListener = std::function<void(const QDateTime &when, const QString &timestamp, const QByteArray &text)>;
+    static void setLogListener(LogListener listener);
+
+signals:
+    // The progress bar now shows percent of the transfer.
+    void progressChanged(int percent);
 
 public slots:
     void about();

@@ -9,3 +9,8 @@ int runCheck(const UpdateSource &source);
 
 // Runs the whole wizard unattended on whatever platform the application object has (offscreen).
 int runBatch(const CommandLine &commandLine, const UpdateSource &source);
+
+// Keeps standard error of an unattended run for its progress bar and real errors: the developer
+// trace and Qt's warnings are dropped unless QT_LOGGING_RULES asks for them. Call before the
+// application object is created.
+void quietDiagnostics();

@@ -9,12 +9,30 @@
 // file holds every line even if the program is killed) and to logText for "Copy Log to
 // Clipboard". A line the file refuses still reaches logText.
 
+namespace {
+
+Quaymend::LogListener &logListener()
+{
+    static Quaymend::LogListener listener;
+    return listener;
+}
+
+} // namespace
+
+void Quaymend::setLogListener(LogListener listener)
+{
+    logListener() = std::move(listener);
+}
+
 void Quaymend::log(const QByteArray &text)
 {
-    const QString timestamp = logTimestamp(QDateTime::currentDateTime());
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString timestamp = logTimestamp(now);
     appendLineToFile(updateLogPath(), timestamp.toUtf8() + text);
     logText += timestamp + QString::fromUtf8(text) + QLatin1Char('\n');
     QM_TRACE("Quaymend::log") << QLatin1Char('"') + timestamp + QLatin1Char('"') << text;
+    if (logListener())
+        logListener()(now, timestamp, text);
 }
 
 void Quaymend::logTagged(const QByteArray &tag, const QByteArray &text)

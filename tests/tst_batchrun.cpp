@@ -1,0 +1,267 @@
+#include "app/batchrun.h"
+#include "app/quaymend.h"
+#include "probe.h"
+#include "simulator.h"
+#include "wizardharness.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace wizardtest;
+
+namespace {
+
+const QString updateName = QStringLiteral("730400_03_00_01.hex");
+const QRegularExpression stamp(QStringLiteral("^\\d\\d \\S+ \\d{4} - \\d\\d:\\d\\d:\\d\\d\\.\\d{3} : "));
+
+// What a test does to the wizard when a line is written (a shorter budget, a Ctrl-C, ...).
+enum class Hook { None, ShortDetection, OneAttempt, InterruptWhileDetecting, InterruptDuringTransfer };
+
+// The update log's lines without their timestamps, and with the simulator's port names (which
+// carry their folder, the process ID and a counter) made alike.
+QStringList comparable(const QByteArray &log)
+{
+    static const QRegularExpression port(QStringLiteral("/\\S*ttySIM\\d+x\\d+"));
+    QStringList lines;
+    for (QString line : QString::fromUtf8(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        lines << line.remove(stamp).replace(port, QStringLiteral("ttySIM"));
+    return lines;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Hook)
+
+// Unattended runs against the simulator: every ending with its exit code, the two output forms,
+// Ctrl-C and the time bound, the same update log as the window writes, and a real process
+// without a display.
+class tst_BatchRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void endings_data();
+    void endings();
+    void sameLogAsTheWindow();
+    void processWithoutDisplay();
+
+private:
+    QString logPath() const { return m_tmp.path() + QStringLiteral("/quaymendlog.txt"); }
+
+    QTemporaryDir m_tmp;
+    QString m_files;
+    QString m_empty;
+    QByteArray m_update;
+};
+
+void tst_BatchRun::initTestCase()
+{
+    QVERIFY(m_tmp.isValid());
+    qputenv("TMPDIR", QFile::encodeName(m_tmp.path()));
+    m_files = m_tmp.path() + QStringLiteral("/files");
+    m_empty = m_tmp.path() + QStringLiteral("/empty");
+    QVERIFY(QDir().mkpath(m_files) && QDir().mkpath(m_empty));
+    m_update = writeUpdateFile(m_files + u'/' + updateName, 5 * 1024 + 300);
+}
+
+void tst_BatchRun::init()
+{
+    QFile::remove(logPath());
+}
+
+void tst_BatchRun::endings_data()
+{
+    QTest::addColumn<QStringList>("simulator"); // empty: no device at all
+    QTest::addColumn<bool>("withFile");
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<bool>("noDriver");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<Hook>("hook");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("lastLine"); // the update log's last line
+
+    const QStringList device { "--new-version", "730400.03.00.01" };
+    QTest::newRow("updated") << device << true << false << false << 0 << Hook::None << 0 << "updated" << "Complete";
+    QTest::newRow("updated, json") << device << true << true << false << 0 << Hook::None << 0 << "updated" << "Complete";
+    QTest::newRow("up to date") << QStringList { "--version", "730400.03.00.01" } << true << true << false << 0
+                                << Hook::None << 0 << "up-to-date" << "Complete";
+    QTest::newRow("no update file") << device << false << false << false << 0 << Hook::None << 3 << "no-update-file"
+                                    << "Complete";
+    QTest::newRow("no device") << QStringList {} << true << true << false << 0 << Hook::ShortDetection << 4
+                               << "not-found" << "Connect failed";
+    QTest::newRow("no device, looking again, no driver")
+        << QStringList {} << true << false << true << 600 << Hook::ShortDetection << 4 << "not-found" << "Start";
+    QTest::newRow("handshake fails") << QStringList { "--fault", "not-c" } << true << true << false << 0
+                                     << Hook::OneAttempt << 5 << "connect-failed" << "Complete";
+    QTest::newRow("transfer fails") << QStringList { "--nak-all" } << true << false << false << 0 << Hook::OneAttempt
+                                    << 6 << "update-failed" << "Complete";
+    QTest::newRow("no boot loader within the bound") << QStringList { "--fault", "no-bootloader" } << true << true
+                                                     << false << 4 << Hook::None << 5 << "timeout" << "Connecting";
+    QTest::newRow("Ctrl-C while detecting") << (device + QStringList { "--start-delay", "20000" }) << true << true << false << 0 << Hook::InterruptWhileDetecting
+                                            << 130 << "interrupted" << "Detecting AIS";
+    QTest::newRow("Ctrl-C during the transfer is refused")
+        << (device + QStringList { "--link-speed", "11520" }) << true << false << false << 0
+        << Hook::InterruptDuringTransfer << 0 << "updated" << "Complete";
+}
+
+void tst_BatchRun::endings()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(bool, withFile);
+    QFETCH(bool, json);
+    QFETCH(bool, noDriver);
+    QFETCH(int, timeout);
+    QFETCH(Hook, hook);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outcome);
+    QFETCH(QString, lastLine);
+
+    std::unique_ptr<cSimulator> device;
+    if (simulator.isEmpty()) {
+        useEmptyPortsFile(m_tmp.path());
+    } else {
+        device = std::make_unique<cSimulator>(simulator);
+        QVERIFY(device->start());
+    }
+
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    const UpdateSource source = withFile ? UpdateSource(m_files, updateName) : UpdateSource(m_empty);
+    cBatchRun run({ json, noDriver, timeout }, source, &out);
+    int interrupts = 0;
+    connect(&run, &cBatchRun::lineLogged, &run, [&](const QByteArray &text) {
+        if (hook == Hook::ShortDetection && text == "Detecting AIS")
+            QuaymendProbe::detectScansLeft(run.dialog()) = 1;
+        if (hook == Hook::OneAttempt && text == "Detecting AIS - update required")
+            QTimer::singleShot(0, &run, [&] { QuaymendProbe::updateAttempts(run.dialog()) = 1; });
+        if (hook == Hook::InterruptWhileDetecting && text == "Detecting AIS") {
+            ++interrupts;
+            QTimer::singleShot(0, &run, &cBatchRun::interrupt);
+        }
+        if (hook == Hook::InterruptDuringTransfer && text == "Updating") {
+            // Twice, as an impatient user would: each is refused and the transfer goes on.
+            interrupts += 2;
+            QTimer::singleShot(50, &run, &cBatchRun::interrupt);
+            QTimer::singleShot(100, &run, &cBatchRun::interrupt);
+        }
+    });
+    QCOMPARE(run.run(), exitCode);
+    QCOMPARE(run.outcome(), outcome);
+    if (hook == Hook::InterruptWhileDetecting || hook == Hook::InterruptDuringTransfer)
+        QVERIFY(interrupts > 0);
+
+    const QByteArray log = readAll(logPath());
+    const QStringList logLines = comparable(log);
+    QCOMPARE(logLines.last(), lastLine);
+    if (hook == Hook::ShortDetection && noDriver)
+        QVERIFY(logLines.contains("User retry"));
+    if (outcome == QLatin1String("updated"))
+        QCOMPARE(readAll(device->imagePath()), padToBlocks(m_update));
+
+    const QList<QByteArray> printed = out.data().split('\n');
+    QVERIFY(out.data().endsWith('\n'));
+    if (!json) {
+        // The update log itself, line by line as it was written.
+        QCOMPARE(out.data(), log);
+        return;
+    }
+    QStringList texts;
+    int lastPercent = -1;
+    for (const QByteArray &line : printed.mid(0, printed.size() - 1)) {
+        QJsonParseError error;
+        const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, line.constData());
+        QVERIFY2(object.contains("time") && object.contains("event"), line.constData());
+        const QString event = object.value("event").toString();
+        if (event == "log")
+            texts << object.value("text").toString();
+        else if (event == "progress") {
+            // Only changes are told.
+            QVERIFY(object.value("percent").toInt() != lastPercent);
+            lastPercent = object.value("percent").toInt();
+        } else
+            QCOMPARE(event, QStringLiteral("result"));
+    }
+    const QJsonObject result = QJsonDocument::fromJson(printed.at(printed.size() - 2)).object();
+    QCOMPARE(result.value("event").toString(), QStringLiteral("result"));
+    QCOMPARE(result.value("outcome").toString(), outcome);
+    QCOMPARE(result.value("exit").toInt(), exitCode);
+    QCOMPARE(comparable(texts.join(u'\n').toUtf8()), logLines);
+    if (outcome == QLatin1String("updated"))
+        QCOMPARE(lastPercent, 100);
+}
+
+// The same device and file, once through the window by clicks and once unattended: the same log.
+void tst_BatchRun::sameLogAsTheWindow()
+{
+    QStringList runs[2];
+    for (int unattended = 0; unattended < 2; ++unattended) {
+        cSimulator device({ "--new-version", "730400.03.00.01" });
+        QVERIFY(device.start());
+        QFile::remove(logPath());
+        if (unattended) {
+            QBuffer out;
+            out.open(QIODevice::WriteOnly);
+            cBatchRun run({}, UpdateSource(m_files), &out);
+            QCOMPARE(run.run(), 0);
+        } else {
+            Quaymend dialog;
+            dialog.setUpdateSource(UpdateSource(m_files));
+            dialog.show();
+            QVERIFY(clickNext(dialog) && clickNext(dialog));
+            QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("AIS Class B CS Transceiver found"), 10000);
+            QVERIFY(clickNext(dialog));
+            QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("Update complete"), 30000);
+            QVERIFY(clickNext(dialog));
+        }
+        // How many "U" the boot loader sends before it hears the echo depends on timing alone.
+        QStringList lines = comparable(readAll(logPath()));
+        lines.erase(std::unique(lines.begin(), lines.end(),
+                                [](const QString &a, const QString &b) { return a == b && a == QLatin1String("Rx: U"); }),
+                    lines.end());
+        runs[unattended] = lines;
+    }
+    QCOMPARE(runs[1], runs[0]);
+}
+
+// As a script starts it: a process of its own with no display, stderr not a terminal.
+void tst_BatchRun::processWithoutDisplay()
+{
+    cSimulator device({ "--new-version", "730400.03.00.01" });
+    QVERIFY(device.start());
+    QProcess quaymend;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    quaymend.setProcessEnvironment(environment);
+    quaymend.start(QUAYMEND_EXE_PATH, { "--batch", "--json", m_files + u'/' + updateName });
+    QVERIFY(quaymend.waitForFinished(60000));
+    QCOMPARE(quaymend.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(quaymend.exitCode(), 0);
+    QCOMPARE(quaymend.readAllStandardError(), QByteArray());
+    const QList<QByteArray> lines = quaymend.readAllStandardOutput().trimmed().split('\n');
+    const QJsonObject result = QJsonDocument::fromJson(lines.last()).object();
+    QCOMPARE(result.value("outcome").toString(), QStringLiteral("updated"));
+    QCOMPARE(readAll(device.imagePath()), padToBlocks(m_update));
+}
+
+QTEST_MAIN(tst_BatchRun)
+#include "tst_batchrun.moc"
