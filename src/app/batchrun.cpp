@@ -15,7 +15,9 @@
 
 #include <cstdio>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -304,7 +306,11 @@ int runBatch(const CommandLine &commandLine, const UpdateSource &source)
     QFile out;
     out.open(stdout, QIODevice::WriteOnly);
     QFile progress;
+#ifdef Q_OS_WIN
+    const bool terminal = _isatty(_fileno(stderr));
+#else
     const bool terminal = ::isatty(STDERR_FILENO);
+#endif
     if (terminal)
         progress.open(stderr, QIODevice::WriteOnly);
 

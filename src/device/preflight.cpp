@@ -207,6 +207,8 @@ PreflightReport runPreflight(cSystemView &system, const UpdateSource &source)
     for (const SystemPort &port : devicePorts)
         checkAccess(system, port, findings);
 
+#ifndef Q_OS_WIN
+    // ModemManager and udev are Linux's; Windows has neither.
     checkModemManager(system, devicePorts, findings);
 
     const QString rule = system.installedUdevRule();
@@ -217,6 +219,7 @@ PreflightReport runPreflight(cSystemView &system, const UpdateSource &source)
                                                         "logged-in user the device and keeps ModemManager away from "
                                                         "it. The Debian package installs it.")
                                              .arg(QLatin1String(udevRuleName)) });
+#endif
 
     checkUpdateFiles(source, findings);
     return report;
