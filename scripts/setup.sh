@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-qpa-plugins libgl-dev
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
     fonts-dejavu-core
     lrzsz socat
     xvfb xauth xdotool x11-utils imagemagick

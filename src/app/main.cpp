@@ -2,6 +2,7 @@
 #include "app/highdpi.h"
 #include "app/quaymend.h"
 #include "app/runmodes.h"
+#include "app/translation.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -60,6 +61,7 @@ int main(int argc, char *argv[])
     }
     useWholeScaleFactors();
     auto app = std::make_unique<QApplication>(argc, argv);
+    installTranslations(*app);
 
     UpdateSource source;
     QString error;

@@ -1,5 +1,7 @@
 #include "app/pagehtml.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 const QString paragraphStyle = QStringLiteral(
@@ -42,8 +44,10 @@ QString promptPiece()
         + QStringLiteral("\"><span style=\" font-size:10pt;\">__________________________________</span></p>")
         + spaces(24) + spacerParagraph() + spaces(24) + QStringLiteral("<p align=\"center\" style=\"")
         + paragraphStyle
-        + QStringLiteral("\"><span style=\" font-size:10pt;\">Click  </span>"
-                         "<span style=\" font-size:10pt; font-weight:600;\">");
+        + QStringLiteral("\"><span style=\" font-size:10pt;\">")
+        // The words before the first button's name; a translation must still lead up to it.
+        + QCoreApplication::translate("Quaymend", "Click  ")
+        + QStringLiteral("</span><span style=\" font-size:10pt; font-weight:600;\">");
 }
 
 const QString boldOpening = QStringLiteral("<span style=\" font-size:10pt; font-weight:600;\">");

@@ -22,6 +22,25 @@ constexpr int buttonWidth = 100;
 constexpr int buttonHeight = 30;
 constexpr int referenceDpi = 96;
 
+// The design size of a button at this dialog's DPI.
+QSize designButtonSize(const QWidget *dialog)
+{
+    return QSize(buttonWidth * qMax(1, dialog->logicalDpiX() / referenceDpi),
+                 buttonHeight * qMax(1, dialog->logicalDpiY() / referenceDpi));
+}
+
+// A button has its design size where its label fits and the width its label needs where it does
+// not (a long label, another language, the platform's fonts): never a clipped label. Where the row
+// is too narrow for every shown button at its design width (Copy Log beside Cancel and Retry), the
+// row gives up design width, down to each label's own width, rather than let buttons overlap.
+void fitToLabel(QPushButton *button, const QSize &designSize)
+{
+    const int labelWidth = button->sizeHint().width();
+    button->setMinimumSize(labelWidth, designSize.height());
+    button->setMaximumSize(qMax(designSize.width(), labelWidth), designSize.height());
+    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
 } // namespace
 
 // The library is static: without a reference from code that is linked in, the linker would drop
@@ -62,8 +81,10 @@ Quaymend::Quaymend(QWidget *parent, Qt::WindowFlags flags)
     const int fx = qMax(1, dpiX / referenceDpi);
     const int fy = qMax(1, dpiY / referenceDpi);
     setFixedSize(dialogWidth * fx, dialogHeight * fy);
-    for (QPushButton *button : { ui.NextStepButton, ui.RetryButton, ui.CopyLogButton })
-        button->setFixedSize(buttonWidth * fx, buttonHeight * fy);
+    for (QPushButton *button : { ui.NextStepButton, ui.RetryButton, ui.CopyLogButton }) {
+        fitToLabel(button, QSize(buttonWidth * fx, buttonHeight * fy));
+        button->resize(button->maximumSize()); // hidden ones keep this size until laid out
+    }
 
     setWindowTitle(windowTitle() + QStringLiteral(" v") + QLatin1String(programVersion));
 
@@ -103,9 +124,11 @@ void Quaymend::showPage(const PageText &page)
         busy = false;
 
         ui.NextStepButton->setText(page.nextLabel);
+        fitToLabel(ui.NextStepButton, designButtonSize(this));
         ui.NextStepButton->show();
         if (!page.retryLabel.isEmpty()) {
             ui.RetryButton->setText(page.retryLabel);
+            fitToLabel(ui.RetryButton, designButtonSize(this));
             ui.RetryButton->show();
         } else {
             ui.RetryButton->hide();
