@@ -7,6 +7,7 @@
 #include "wizardharness.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -35,6 +36,7 @@ private slots:
     void initTestCase();
     void pickTranslation_data();
     void pickTranslation();
+    void tsFileComplete_data();
     void tsFileComplete();
     void pagesFit_data();
     void pagesFit();
@@ -46,7 +48,7 @@ private:
 
 namespace {
 
-const QString tsPath = QStringLiteral(QUAYMEND_SOURCE_DIR "/translations/quaymend_de.ts");
+const QString tsDirectory = QStringLiteral(QUAYMEND_SOURCE_DIR "/translations");
 
 // "%1" and the like, and every HTML tag (opening or closing, with its attributes), in order.
 QStringList placeholdersAndTags(const QString &text)
@@ -269,10 +271,20 @@ void tst_Translation::pickTranslation()
     QCOMPARE(::pickTranslation(uiLanguages), translation);
 }
 
+void tst_Translation::tsFileComplete_data()
+{
+    QTest::addColumn<QString>("path");
+    const QStringList files = QDir(tsDirectory).entryList({ QStringLiteral("quaymend_*.ts") }, QDir::Files);
+    QVERIFY(files.contains(QStringLiteral("quaymend_de.ts")));
+    for (const QString &name : files)
+        QTest::newRow(qPrintable(name)) << QDir(tsDirectory).filePath(name);
+}
+
 void tst_Translation::tsFileComplete()
 {
-    QFile file(tsPath);
-    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(tsPath));
+    QFETCH(QString, path);
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
     QXmlStreamReader xml(&file);
     QString context, source;
     int messages = 0;
