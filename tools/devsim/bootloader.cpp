@@ -49,6 +49,7 @@ cBootLoader::cBootLoader(cDevice &device, cEventLoop &loop, const cOptions &opti
     , m_silentLeft(options.silentBlock)
     , m_oddLeft(options.oddResponse)
     , m_zeroLeft(options.zeroResponse)
+    , m_badHandshakesLeft(options.badHandshakes)
 {
 }
 
@@ -191,6 +192,13 @@ void cBootLoader::consume()
                 m_device.vanish();
                 return;
             }
+            if (m_options.replugBlock == m_expected && !m_replugged && m_block.size() >= kVanishAfterBytes) {
+                devLog(QStringLiteral("device unplugged during block %1 (fault replug)").arg(m_expected));
+                m_replugged = true;
+                m_in.clear();
+                m_device.replug(this);
+                return;
+            }
             if (m_block.size() == kBlockSize) {
                 disarm(m_byteTimer);
                 blockComplete();
@@ -291,6 +299,15 @@ void cBootLoader::handshake(bool first)
         devLog(QStringLiteral("tx X instead of C (fault not-c)"));
         send('X');
         m_state = eState::Dead;
+        return;
+    }
+    if (m_badHandshakesLeft > 0) {
+        --m_badHandshakesLeft;
+        devLog(QStringLiteral("tx X instead of C (fault bad-handshakes, %1 left)").arg(m_badHandshakesLeft));
+        send('X');
+        // The 'U's that trail the program's one must not start the next handshake at once.
+        m_state = eState::Dead;
+        arm(m_uTimer, kMinRehandshakeMs, [this]() { startUStream(); });
         return;
     }
     m_state = eState::WaitHeader;

@@ -86,6 +86,8 @@ private:
     std::map<int, int> m_zeroLeft;
     std::set<int> m_lateAckUsed;
     bool m_eotNakUsed = false;
+    int m_badHandshakesLeft = 0;
+    bool m_replugged = false;
 
     cEventLoop::tTimerId m_uTimer = 0;
     cEventLoop::tTimerId m_cTimer = 0;

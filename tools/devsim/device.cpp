@@ -147,6 +147,21 @@ void cDevice::vanish()
     publish();
 }
 
+void cDevice::replug(cBootLoader *bootLoader)
+{
+    bootLoader->close();
+    publish();
+    m_timers.push_back(m_loop.after(m_options.replugDelayMs, [this, bootLoader]() {
+        if (!bootLoader->open()) {
+            fail(QStringLiteral("could not open the replugged boot loader port"));
+            return;
+        }
+        devLog(QStringLiteral("device replugged"));
+        m_listed.emplace_back(bootLoader->port(), QStringLiteral("3E71"));
+        publish();
+    }));
+}
+
 bool cDevice::publish()
 {
     QByteArray content;

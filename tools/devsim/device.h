@@ -33,6 +33,9 @@ public:
     void imageReceived();
     // From the boot loader when the vanish fault strikes: the transponder is gone for good.
     void vanish();
+    // From the boot loader when the replug fault strikes: its port goes, and after a while the
+    // same boot loader (fault counts and all) comes back on a new port.
+    void replug(cBootLoader *bootLoader);
 
 private:
     bool bringUpFirstPorts();

@@ -70,6 +70,8 @@ Log lines on stderr (one event each, stable wording; <n> is the block position):
   devsim: image written <bytes> bytes to <path> / image not written (no --image), <bytes> bytes
   devsim: restarted into application
   devsim: device vanished during block <n> (fault)
+  devsim: device unplugged during block <n> (fault replug) / device replugged
+  devsim: tx X instead of C (fault bad-handshakes, <k> left)
   devsim: stopping (signal <s>) ... devsim: stopped      ports file emptied in between
   devsim: error: <what>                          the simulator exits with status 1
   devsim: warning: <what>                        e.g. lowercase-checksum with no letter to lower
@@ -143,6 +145,12 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
     add("nak-eot", "NAK the first EOT.");
     add("silent-eot", "Say nothing to EOT (the image is still written and the device restarts).");
     add("vanish-block", "The device disappears for good about 500 bytes into block N.", "N");
+    add("replug-block",
+        "The device disappears about 500 bytes into block N, once, and comes back like a replugged one:\n"
+        "its boot loader on a new port, sending its U stream; the fault counts carry over.", "N");
+    add("replug-delay", "Time from the unplugging to the new boot loader port (default 1000).", "ms");
+    add("bad-handshakes",
+        "The first K handshakes get 'X' instead of 'C'; the boot loader then sends its U stream again.", "K");
     add("nak-all", "NAK every block.");
 
     if (!parser.parse(arguments)) {
@@ -182,6 +190,10 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
     if (!parseMs(parser, "vanish-block", vanish, error))
         return eParseResult::Error;
     options.vanishBlock = vanish;
+    if (!parseMs(parser, "replug-block", options.replugBlock, error)
+        || !parseMs(parser, "replug-delay", options.replugDelayMs, error)
+        || !parseMs(parser, "bad-handshakes", options.badHandshakes, error))
+        return eParseResult::Error;
 
     options.noApp = parser.isSet(QStringLiteral("no-app"));
     options.silentPort = parser.isSet(QStringLiteral("silent-port"));

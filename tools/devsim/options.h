@@ -33,6 +33,9 @@ struct cOptions
     std::map<int, int> zeroResponse; // position -> how many arrivals get 0x00
     std::map<int, int> lateAckMs;    // position -> delay of the ACK for its first arrival
     int vanishBlock = 0;             // 0: never
+    int replugBlock = 0;             // 0: never
+    int replugDelayMs = 1000;
+    int badHandshakes = 0;           // how many handshakes get 'X' instead of 'C'
     bool nakEot = false;
     bool silentEot = false;
     bool nakAll = false;
