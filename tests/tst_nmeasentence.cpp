@@ -59,6 +59,13 @@ void tst_NmeaSentence::parse_data()
     QTest::newRow("upper-case checksum") << QByteArray("$PKVR,1,u*5B\r\n") << QByteArray("$PKVR,1,u*5B");
     QTest::newRow("wrong checksum") << QByteArray("$PKVR,1,u*5C\r\n") << QByteArray();
     QTest::newRow("single checksum digit") << QByteArray("$PKVR,1,u*5") << QByteArray();
+    // Characters that are no upper-case hex digit must not stand in for one ("2," once read as
+    // 0x1C, "0a" as 0x2A, "0G" as 0x10).
+    QCOMPARE(withChecksum("$PKVR,1,uq"), QByteArray("$PKVR,1,uq*2A"));
+    QCOMPARE(withChecksum("$PKVR,1,uK"), QByteArray("$PKVR,1,uK*10"));
+    QTest::newRow("comma as checksum digit") << QByteArray("$PKV1R,0,0,02a,p,pver,0*2,\n") << QByteArray();
+    QTest::newRow("lower-case low digit") << QByteArray("$PKVR,1,uq*0a\r\n") << QByteArray();
+    QTest::newRow("letter past F") << QByteArray("$PKVR,1,uK*0G\r\n") << QByteArray();
 
     // 80 characters from "$" through the last checksum digit is the longest accepted.
     const QByteArray longest = withChecksum("$PKVR," + QByteArray(71, 'A'));

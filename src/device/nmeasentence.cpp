@@ -7,11 +7,17 @@ namespace {
 
 enum class ParseState { WaitStart, Body, ChecksumHigh, ChecksumLow };
 
-// The device's checksum digits are upper-case; lower-case letters are deliberately given values
-// that cannot make a matching checksum.
+// The device's checksum digits are 0-9 and upper-case A-F. Anything else, lower-case letters
+// included, gets a value that cannot make a matching checksum in either position.
+constexpr int notADigit = 0x1000;
+
 int digitValue(unsigned char c)
 {
-    return c <= '9' ? c - '0' : c - 55;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return notADigit;
 }
 
 } // namespace
