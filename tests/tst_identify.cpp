@@ -5,16 +5,43 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 Q_DECLARE_METATYPE(DetectionOutcome)
 
 namespace {
 
-// Names ending in "/" become directories, the rest empty files.
+// Names ending in "/" become directories, "name|fifo" a FIFO, "name->target" a symbolic link
+// (target "fifo": a FIFO beside it, "file": a regular file beside it, else the path as given),
+// "name!" a file nobody but root may read; the rest empty files.
 void populate(const QString &directory, const QStringList &entries)
 {
     for (const QString &entry : entries) {
         if (entry.endsWith(u'/')) {
             QVERIFY(QDir(directory).mkdir(entry.chopped(1)));
+            continue;
+        }
+        if (entry.endsWith(QLatin1String("|fifo"))) {
+            const QByteArray path = QFile::encodeName(directory + u'/' + entry.chopped(5));
+            QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+            continue;
+        }
+        if (entry.contains(QLatin1String("->"))) {
+            const QString name = entry.section(QLatin1String("->"), 0, 0);
+            QString target = entry.section(QLatin1String("->"), 1);
+            if (target == QLatin1String("fifo") || target == QLatin1String("file")) {
+                const QString kind = target;
+                target = directory + QStringLiteral("/target-of-") + name;
+                populate(directory, { QStringLiteral("target-of-") + name + (kind == QLatin1String("fifo") ? "|fifo" : "") });
+            }
+            QVERIFY(QFile::link(target, directory + u'/' + name));
+            continue;
+        }
+        if (entry.endsWith(u'!')) {
+            QFile file(directory + u'/' + entry.chopped(1));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.setPermissions(QFile::WriteOwner));
             continue;
         }
         QFile file(directory + u'/' + entry);
@@ -117,6 +144,22 @@ void tst_Identify::identify_data()
                                  << QString() << QString() << QString() << false;
     QTest::newRow("no file") << QByteArray("730412.05.06.07") << QStringList {} << O::NoUpdateFile << cs
                              << QString() << QString() << false;
+    // Sending one of these would block the sender for good or fail only once the device sits in its
+    // boot loader: they are no candidates, however great their names.
+    QTest::newRow("FIFO, links to a FIFO, a device and nothing")
+        << QByteArray("730412.05.06.07")
+        << QStringList { "730412_05_06_08.hex", "730412_05_06_09.hex|fifo", "730412_05_06_10.hex->fifo",
+                         "730412_05_06_11.img->/dev/zero", "730412_05_06_12.hex->/nonexistent/file" }
+        << O::UpdateRequired << cs << "730412_05_06_08.hex"
+        << "730412.05.06.08" << false;
+    QTest::newRow("link to a regular file") << QByteArray("730412.05.06.07")
+                                            << QStringList { "730412_05_06_08.hex", "730412_05_06_09.hex->file" }
+                                            << O::UpdateRequired << cs << "730412_05_06_09.hex"
+                                            << "730412.05.06.09" << false;
+    QTest::newRow("unreadable file") << QByteArray("730412.05.06.07")
+                                     << QStringList { "730412_05_06_08.hex", "730412_05_06_09.hex!" }
+                                     << O::UpdateRequired << cs << "730412_05_06_08.hex"
+                                     << "730412.05.06.08" << false;
 }
 
 void tst_Identify::identify()
@@ -129,6 +172,8 @@ void tst_Identify::identify()
     QFETCH(QString, version);
     QFETCH(bool, bootLoaderOnly);
 
+    if (files.join(QString()).contains(u'!') && ::geteuid() == 0)
+        QSKIP("root reads every file");
     QTemporaryDir directory;
     QVERIFY(directory.isValid());
     populate(directory.path(), files);

@@ -1,7 +1,14 @@
 #include "update/identify.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <iterator>
@@ -72,13 +79,36 @@ bool matchesType(const QString &name, const DeviceType &type)
     return matchesPattern(name, type.imgPattern) || matchesPattern(name, type.hexPattern);
 }
 
+// Only a regular file (after following links) that opens for reading can be sent: the sender opens
+// it after the device has been switched to its boot loader, too late to find out. A FIFO or device
+// named like an update file is never opened, and the open itself cannot block.
+bool isReadableFile(const UpdateSource &source, const QString &name)
+{
+    const QString path = source.directory + u'/' + name;
+#ifdef Q_OS_WIN
+    QFile file(path);
+    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly);
+#else
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info;
+    if (::stat(native.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return regular;
+#endif
+}
+
 } // namespace
 
 QString findUpdateFile(const DeviceType &type, const UpdateSource &source)
 {
     QStringList names;
     for (const QString &name : listedNames(source)) {
-        if (matchesType(name, type))
+        if (matchesType(name, type) && isReadableFile(source, name))
             names.append(name);
     }
     if (names.isEmpty())
@@ -92,7 +122,7 @@ QStringList updateFileCandidates(const UpdateSource &source)
 {
     QStringList names;
     for (const QString &name : listedNames(source)) {
-        if (updateFileDevice(name))
+        if (updateFileDevice(name) && isReadableFile(source, name))
             names.append(name);
     }
     std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
