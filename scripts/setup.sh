@@ -11,6 +11,8 @@ packages=(
     lrzsz socat
     xvfb xauth xdotool x11-utils imagemagick
     g++-mingw-w64-x86-64-posix
+    desktop-file-utils appstream man-db file lintian debootstrap
+    clang libclang-rt-14-dev
 )
 
 missing=()
