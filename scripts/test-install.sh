@@ -2,8 +2,8 @@
 # Installs the Debian package into a fresh Debian 12 root made with debootstrap, as a user would
 # (apt-get install ./quaymend_*.deb), and runs the installed program there:
 #   1. quaymend --version;
-#   2. quaymend --check against the device simulator, as a user who may not open its ports and as
-#      root, who may;
+#   2. quaymend --check against the device simulator, as a user who may not open its port (one
+#      only root may use, then one of group dialout) and as root, who may;
 #   3. the wizard, started with the demo update file as argument, through a whole update of the
 #      simulated device under Xvfb; the simulator must receive the file intact.
 # The simulator runs inside the root too (its binary copied in), so that its port paths are the
@@ -11,7 +11,7 @@
 # socket bound into the root; the wizard gets DISPLAY from drive-update.sh.
 #
 # Needs root (debootstrap, chroot, mounts) and the package mirror of /etc/apt/sources.list(.d).
-# Takes about 6 minutes the first time (debootstrap, downloads) and about 2 after: the bare
+# Takes about 5 minutes the first time (debootstrap, downloads) and 1 to 2 after: the bare
 # root and the downloaded packages are kept in $QUAYMEND_INSTALL_CACHE (default
 # /var/tmp/quaymend-install-test). Not part of .ci/run.
 #   scripts/test-install.sh [build directory]     (default build-deb, see scripts/package.sh)
