@@ -11,7 +11,7 @@
 # socket bound into the root; the wizard gets DISPLAY from drive-update.sh.
 #
 # Needs root (debootstrap, chroot, mounts) and the package mirror of /etc/apt/sources.list(.d).
-# Takes about 5 minutes the first time (debootstrap, downloads) and 1 to 2 after: the bare
+# Takes about 2 minutes the first time (debootstrap, downloads) and about 1 after: the bare
 # root and the downloaded packages are kept in $QUAYMEND_INSTALL_CACHE (default
 # /var/tmp/quaymend-install-test). Not part of .ci/run.
 #   scripts/test-install.sh [build directory]     (default build-deb, see scripts/package.sh)
