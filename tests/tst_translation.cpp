@@ -50,7 +50,8 @@ namespace {
 
 const QString tsDirectory = QStringLiteral(QUAYMEND_SOURCE_DIR "/translations");
 
-// "%1" and the like, and every HTML tag (opening or closing, with its attributes), in order.
+// "%1" and the like, and every HTML tag (opening or closing, with its attributes), sorted: a
+// translation may reorder them but must keep each one.
 QStringList placeholdersAndTags(const QString &text)
 {
     static const QRegularExpression pattern(QStringLiteral("%L?\\d+|<[^>]*>"));
