@@ -47,7 +47,7 @@ cBatchRun::cBatchRun(const Options &options, const UpdateSource &source, QIODevi
     });
     m_dialog = std::make_unique<Quaymend>();
     m_dialog->setUpdateSource(source);
-    connect(m_dialog.get(), &Quaymend::progressChanged, this, &cBatchRun::onProgress);
+    m_dialog->setProgressListener([this](int percent) { onProgress(percent); });
 }
 
 cBatchRun::~cBatchRun()

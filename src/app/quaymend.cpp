@@ -152,7 +152,8 @@ void Quaymend::setProgressPercent(int percent)
     ui.ProgressBar->setMaximum(100);
     ui.ProgressBar->setInvertedAppearance(percent < 0);
     ui.ProgressBar->setValue(qAbs(percent));
-    emit progressChanged(qAbs(percent));
+    if (progressListener)
+        progressListener(qAbs(percent));
 }
 
 void Quaymend::setProgressBusy()
@@ -178,6 +179,11 @@ void Quaymend::setUpdateSource(const UpdateSource &source)
 {
     updateDirectory = source.directory;
     updateFileOnly = source.onlyName;
+}
+
+void Quaymend::setProgressListener(std::function<void(int percent)> listener)
+{
+    progressListener = std::move(listener);
 }
 
 QString Quaymend::updateFilePath() const

@@ -66,10 +66,8 @@ public:
     // the first line of the first dialog on; an empty function stops it.
     using LogListener = std::function<void(const QDateTime &when, const QString &timestamp, const QByteArray &text)>;
     static void setLogListener(LogListener listener);
-
-signals:
-    // The progress bar now shows percent of the transfer.
-    void progressChanged(int percent);
+    // Called with the percentage every time the progress bar is set to one.
+    void setProgressListener(std::function<void(int percent)> listener);
 
 public slots:
     void about();
@@ -104,4 +102,5 @@ private:
     QString logText;
     cBusyFilter busyFilter;
     bool busy;
+    std::function<void(int percent)> progressListener;
 };
