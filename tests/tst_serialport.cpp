@@ -91,7 +91,8 @@ private slots:
         port.setPortName(pty.slavePath);
         port.setQueryMode(cPort::Polling);
         port.setBaudRate(115200);
-        port.setTimeout(300);
+        // A reading peer never lets a write time out, however busy the machine.
+        port.setTimeout(peerReads ? 5000 : 300);
         QVERIFY(port.open(QIODevice::ReadWrite));
 
         QByteArray expected;
