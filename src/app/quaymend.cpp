@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -144,6 +145,13 @@ void Quaymend::showPage(const PageText &page)
     }
 
     ui.InfoText->setText(pageHtml(page));
+    // A busy page is followed by work that holds the GUI thread (a port scan can take seconds):
+    // it is drawn now, or the user would watch the previous page, buttons and all, meanwhile.
+    if (busy && isVisible()) {
+        if (layout())
+            layout()->activate();
+        repaint();
+    }
 }
 
 void Quaymend::setProgressPercent(int percent)
