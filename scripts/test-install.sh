@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian package into a fresh Debian 12 root made with debootstrap, as a user would
 # (apt-get install ./quaymend_*.deb), and runs the installed program there:
-#   1. quaymend --version;
+#   1. quaymend --version, and udev's reading of the udev rule;
 #   2. quaymend --check against the device simulator, as a user who may not open its port (one
 #      only root may use, then one of group dialout) and as root, who may;
 #   3. the wizard, started with the demo update file as argument, through a whole update of the
@@ -72,6 +72,7 @@ bind /dev "$root/dev"
 bind /dev/pts "$root/dev/pts"
 bind /tmp/.X11-unix "$root/tmp/.X11-unix"
 bind "$cache/archives" "$root/var/cache/apt/archives"
+bind /sys "$root/sys"
 
 phase "Installing the package with apt-get"
 mkdir -p "$root/qm"
@@ -87,6 +88,15 @@ phase "quaymend --version"
 in_root quaymend --version | tee "$work/version.txt"
 version=$(dpkg-deb -f "$deb" Version)
 grep -qx "quaymend $version" "$work/version.txt" || { echo "FAIL: the package is $version"; exit 1; }
+
+phase "The udev rule as udev reads it (udevadm test on a tty; no device of vendor 3e71 here)"
+in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends udev' >>"$work/apt.log" 2>&1 ||
+    { tail -n 20 "$work/apt.log"; exit 1; }
+in_root udevadm test --action=add /class/tty/tty >"$work/udevadm-test.log" 2>&1 || true
+grep -F 70-quaymend.rules "$work/udevadm-test.log"
+grep -q 'Reading rules file: /usr/lib/udev/rules.d/70-quaymend.rules' "$work/udevadm-test.log" &&
+    ! grep -F 70-quaymend.rules "$work/udevadm-test.log" | grep -qiv 'Reading rules file' ||
+    { cat "$work/udevadm-test.log"; echo "FAIL: udev does not read the rule cleanly"; exit 1; }
 
 # The simulator inside the root; its ports file, links and the update log in /qm.
 cp "$build/tools/devsim/quaymend-devsim" "$top/tools/demo/730400_03_00_01.hex" "$root/qm/"
