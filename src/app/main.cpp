@@ -61,6 +61,8 @@ int main(int argc, char *argv[])
     }
     useWholeScaleFactors();
     auto app = std::make_unique<QApplication>(argc, argv);
+    // Lets a Wayland desktop match the window to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quaymend.Quaymend"));
     installTranslations(*app);
 
     UpdateSource source;
