@@ -243,6 +243,22 @@
         <source>It is now safe to disconnect your AIS device from the PC.</source>
         <translation>Sie können Ihr AIS-Gerät jetzt sicher vom PC trennen.</translation>
     </message>
+    <message>
+        <source>&quot;%1&quot; does not exist.</source>
+        <translation>„%1“ gibt es nicht.</translation>
+    </message>
+    <message>
+        <source>The folder &quot;%1&quot; cannot be read.</source>
+        <translation>Der Ordner „%1“ lässt sich nicht lesen.</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is neither an update file nor a folder.</source>
+        <translation>„%1“ ist weder eine Update-Datei noch ein Ordner.</translation>
+    </message>
+    <message>
+        <source>The update file &quot;%1&quot; cannot be read.</source>
+        <translation>Die Update-Datei „%1“ lässt sich nicht lesen.</translation>
+    </message>
 </context>
 <context>
     <name>UpdateWizard</name>

@@ -3,6 +3,7 @@
 #include "app/version.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace {
@@ -122,23 +123,23 @@ bool resolveUpdateSource(const QString &argument, const QString &programDirector
     }
     const QFileInfo info(argument);
     if (!info.exists()) {
-        error = QStringLiteral("\"%1\" does not exist.").arg(argument);
+        error = QCoreApplication::translate("Quaymend", "\"%1\" does not exist.").arg(argument);
         return false;
     }
     if (info.isDir()) {
         if (!info.isReadable() || !info.isExecutable()) {
-            error = QStringLiteral("The folder \"%1\" cannot be read.").arg(argument);
+            error = QCoreApplication::translate("Quaymend", "The folder \"%1\" cannot be read.").arg(argument);
             return false;
         }
         source = UpdateSource(info.absoluteFilePath());
         return true;
     }
     if (!info.isFile()) {
-        error = QStringLiteral("\"%1\" is neither an update file nor a folder.").arg(argument);
+        error = QCoreApplication::translate("Quaymend", "\"%1\" is neither an update file nor a folder.").arg(argument);
         return false;
     }
     if (!info.isReadable()) {
-        error = QStringLiteral("The update file \"%1\" cannot be read.").arg(argument);
+        error = QCoreApplication::translate("Quaymend", "The update file \"%1\" cannot be read.").arg(argument);
         return false;
     }
     source = UpdateSource(info.absolutePath(), info.fileName());
