@@ -25,15 +25,9 @@ export TMPDIR="$work"
 logfile="$work/quaymendlog.txt"
 export QUAYMEND_SIMULATED_PORTS="$work/ports"
 
-"$build/tools/devsim/quaymend-devsim" --ports-file "$QUAYMEND_SIMULATED_PORTS" \
-    --image "$work/received-image.bin" --new-version 730400.03.00.01 \
-    --reply-delay 1500 --link-speed 11520 --flash-ms 5 2>"$work/devsim.log" &
-pids+=($!)
-for _ in $(seq 100); do
-    grep -q 'devsim: ready' "$work/devsim.log" 2>/dev/null && break
-    sleep 0.1
-done
-grep -q 'devsim: ready' "$work/devsim.log" || { echo "The device simulator did not start:"; cat "$work/devsim.log"; exit 1; }
+. "$top/scripts/common.sh"
+start_simulator "$build/tools/devsim/quaymend-devsim" "$work" \
+    --new-version 730400.03.00.01 --reply-delay 1500 --link-speed 11520 --flash-ms 5 || exit 1
 echo "Device simulator running (its log: $work/devsim.log)"
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then

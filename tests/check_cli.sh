@@ -8,9 +8,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 quaymend="$build/src/quaymend"
 work=$(mktemp -d)
 chmod 755 "$work"
-sim=""
+pids=()
 cleanup() {
-    [ -n "$sim" ] && kill "$sim" 2>/dev/null || true
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -rf "$work"
 }
@@ -25,10 +25,8 @@ expect() { # exit-code description command...
 
 export TMPDIR="$work" QT_QPA_PLATFORM=offscreen
 export QUAYMEND_SIMULATED_PORTS="$work/ports"
-"$build/tools/devsim/quaymend-devsim" --ports-file "$QUAYMEND_SIMULATED_PORTS" --image "$work/image.bin" 2>"$work/devsim.log" &
-sim=$!
-for _ in $(seq 100); do grep -q 'devsim: ready' "$work/devsim.log" 2>/dev/null && break; sleep 0.1; done
-grep -q 'devsim: ready' "$work/devsim.log" || fail "the simulator did not start"
+. "$top/scripts/common.sh"
+start_simulator "$build/tools/devsim/quaymend-devsim" "$work" || fail "the simulator did not start"
 port=$(awk '{ print $1 }' "$QUAYMEND_SIMULATED_PORTS")
 cp "$top/tools/demo/730400_03_00_01.hex" "$work/"
 

@@ -20,11 +20,9 @@ program="$work/stage/usr/bin/quaymend"
 mkdir "$work/downloads"
 cp "$top/tools/demo/730400_03_00_01.hex" "$work/downloads/"
 
-"$build/tools/devsim/quaymend-devsim" --ports-file "$work/ports" --image "$work/received-image.bin" \
-    --new-version 730400.03.00.01 --reply-delay 300 --link-speed 11520 --flash-ms 5 2>"$work/devsim.log" &
-pids+=($!)
-for _ in $(seq 100); do grep -q 'devsim: ready' "$work/devsim.log" && break; sleep 0.1; done
-grep -q 'devsim: ready' "$work/devsim.log" || { cat "$work/devsim.log"; echo "FAIL: simulator"; exit 1; }
+. "$top/scripts/common.sh"
+start_simulator "$build/tools/devsim/quaymend-devsim" "$work" \
+    --new-version 730400.03.00.01 --reply-delay 300 --link-speed 11520 --flash-ms 5 || { echo "FAIL: simulator"; exit 1; }
 
 TMPDIR="$work" QUAYMEND_SIMULATED_PORTS="$work/ports" QT_QPA_PLATFORM=xcb \
     "$top/scripts/drive-update.sh" "$work/quaymendlog.txt" "$work/shots" \

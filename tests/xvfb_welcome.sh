@@ -13,15 +13,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-# Xvfb picks a free display number itself and tells it on the descriptor. By default it resets
-# itself when its last client leaves, and drops a client that connects during that reset: the
-# check below is such a last client, so the server must not reset (-noreset).
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n 1 "$work/display")
-for _ in $(seq 200); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
+. "$top/scripts/common.sh"
+start_xvfb "$work" || fail "Xvfb did not start"
 
 # The log goes to this test's own temporary directory; no simulated ports.
 TMPDIR="$work" QUAYMEND_SIMULATED_PORTS= QT_QPA_PLATFORM=xcb "$build/src/quaymend" 2>"$work/debug.log" &

@@ -1,0 +1,29 @@
+# Shared by the run, drive and test scripts (sourced, not run). Every wait has a bound; what was
+# started is added to the caller's pids array, which the caller's cleanup kills.
+
+# start_xvfb <work folder>: a virtual display of its own; exports DISPLAY, returns non-zero (after
+# printing Xvfb's log) when it did not come up.
+# Xvfb picks a free display number itself and tells it on the descriptor. By default it resets
+# itself when its last client leaves, and drops a client that connects during that reset: the
+# readiness check is such a last client, so the server must not reset (-noreset).
+start_xvfb() {
+    local work=$1
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.1; done
+    export DISPLAY=:$(head -n 1 "$work/display")
+    for _ in $(seq 200); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    xdpyinfo >/dev/null 2>&1 || { cat "$work/xvfb.log"; echo "Xvfb did not start."; return 1; }
+}
+
+# start_simulator <simulator> <work folder> [options...]: the device simulator with its ports file
+# <work>/ports, its image <work>/received-image.bin and its log <work>/devsim.log; returns non-zero
+# (after printing that log) when it did not report itself ready.
+start_simulator() {
+    local simulator=$1 work=$2
+    shift 2
+    "$simulator" --ports-file "$work/ports" --image "$work/received-image.bin" "$@" 2>"$work/devsim.log" &
+    pids+=($!)
+    for _ in $(seq 100); do grep -q 'devsim: ready' "$work/devsim.log" 2>/dev/null && break; sleep 0.1; done
+    grep -q 'devsim: ready' "$work/devsim.log" || { echo "The device simulator did not start:"; cat "$work/devsim.log"; return 1; }
+}
