@@ -20,6 +20,7 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -40,6 +41,14 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Context switches of this process so far: voluntary (waiting) and involuntary (preempted).
+std::pair<long, long> contextSwitches()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return { usage.ru_nvcsw, usage.ru_nivcsw };
 }
 
 bool waitForFile(const QString &path, int ms)
@@ -88,6 +97,8 @@ struct Run
     bool ok = false;
     double seconds = 0;
     double cpu = 0;
+    long waits = 0; // voluntary context switches (ours only)
+    long preempted = 0; // involuntary ones
 };
 
 Run sendWithOurs(const QString &file, const QByteArray &data, const QString &work)
@@ -111,6 +122,7 @@ Run sendWithOurs(const QString &file, const QByteArray &data, const QString &wor
 
     cXmodem1KSend sender(file.toUtf8().toStdString(), &port);
     const double cpuBefore = cpuSeconds();
+    const auto switchesBefore = contextSwitches();
     QElapsedTimer clock;
     clock.start();
     sender.startTransfer();
@@ -118,6 +130,8 @@ Run sendWithOurs(const QString &file, const QByteArray &data, const QString &wor
     run.seconds = double(clock.nsecsElapsed()) / 1e9;
     // The GUI-less main thread sleeps in wait(); what the process used is the worker's.
     run.cpu = cpuSeconds() - cpuBefore;
+    run.waits = contextSwitches().first - switchesBefore.first;
+    run.preempted = contextSwitches().second - switchesBefore.second;
     socat.waitForFinished(10000);
     run.ok = sender.status.load() == XmodemComplete
         && sameContent(work + QStringLiteral("/ours-rx/out.bin"), data);
@@ -273,6 +287,8 @@ int main(int argc, char **argv)
     std::printf("%d MiB over a pty to lrzsz rx -c (socat):\n", sizeMiB);
     std::printf("  cXmodem1KSend: %8.1f KiB/s  %6.2f s  CPU %6.1f ms/MiB%s\n", kib / ours.seconds,
                 ours.seconds, ours.cpu * 1000 / mib, ours.ok ? "" : "  FAILED");
+    std::printf("    context switches per MiB: %.0f waiting, %.0f preempted\n", ours.waits / mib,
+                ours.preempted / mib);
     std::printf("  sx -k:         %8.1f KiB/s  %6.2f s  CPU %6.1f ms/MiB%s\n", kib / sx.seconds, sx.seconds,
                 sx.cpu * 1000 / mib, sx.ok ? "" : "  FAILED");
     std::printf("  ratio cXmodem1KSend / sx: %.2f\n", sx.seconds / ours.seconds);
