@@ -106,6 +106,13 @@ private slots:
                                        << QStringList { "tx 0x00 for block 2 (fault)" };
         QTest::newRow("late-ack") << QStringList { "--late-ack", "2:600", "--link-speed", "11520" }
                                   << complete << 2 << 8 << QStringList { "block 2 duplicate ACK" };
+        // The first copy of block 2 is answered 450 ms after it arrived, after the 300 ms time-out and
+        // after the repeat's ACK: read as a later block's answer, it would put every answer after it
+        // one block behind, and the NAK of the last block would then be taken for the answer to EOT
+        // (an "Update complete" one block short).
+        QTest::newRow("late-ack, then a NAK") << QStringList { "--late-ack", "2:450", "--nak-block", "5:1",
+                                                               "--link-speed", "11520" }
+                                              << complete << 2 << 4 << QStringList { "block 2 duplicate ACK" };
         QTest::newRow("nak-eot") << QStringList { "--nak-eot" } << complete << 1 << 16
                                  << QStringList { "EOT NAK (fault nak-eot)", "EOT ACK" };
         QTest::newRow("silent-eot") << QStringList { "--silent-eot" } << complete << 1 << 16

@@ -195,6 +195,9 @@ void cXmodem1KSend::run()
             break;
         std::fill(block + got, block + blockSize, padding);
 
+        // Copies of this block the receiver has not answered yet: an answer that comes after our
+        // time-out is still on its way, and must not be taken for the answer to a later block.
+        int unanswered = 0;
         for (int attempt = 1;; ++attempt) {
             XMODEM_TRACE << "Packet" << blockNumber << "attempt" << attempt;
             // Whatever is waiting now answered an earlier send (an ACK that came after our
@@ -204,7 +207,10 @@ void cXmodem1KSend::run()
             sendBlock(blockNumber, block, timeoutMs);
 
             char response = 0;
-            if (port->read(&response, 1) != 1 || response == 0) {
+            const bool answered = port->read(&response, 1) == 1;
+            if (!answered)
+                ++unanswered;
+            if (!answered || response == 0) {
                 XMODEM_TRACE << "No Response to packet" << blockNumber;
                 response = NAK;
             }
@@ -226,8 +232,19 @@ void cXmodem1KSend::run()
                              << "0x" + QByteArray::number(quint8(response), 16);
             }
 
-            if (response == ACK)
+            if (response == ACK) {
+                // The receiver has this block. Each copy it had not answered may still be answered
+                // (a late ACK, the ACK of a duplicate): those answers belong to this block, so they
+                // are read now, each within the response time, instead of by the next block.
+                for (; unanswered > 0; --unanswered) {
+                    char late = 0;
+                    if (port->read(&late, 1) != 1)
+                        break;
+                    XMODEM_TRACE << "Late answer to packet" << blockNumber << "ignored:"
+                                 << "0x" + QByteArray::number(quint8(late), 16);
+                }
                 break;
+            }
             const int limit = xmodemFirstPacket.load() ? attemptsBeforeFirstAck : attemptsAfterFirstAck;
             if (attempt >= limit) {
                 cancelTransfer();
