@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+
 using namespace wizardtest;
 
 namespace {
@@ -59,6 +61,7 @@ private slots:
     void endings_data();
     void endings();
     void sameLogAsTheWindow();
+    void processWithoutDisplay_data();
     void processWithoutDisplay();
 
 private:
@@ -241,10 +244,19 @@ void tst_BatchRun::sameLogAsTheWindow()
     QCOMPARE(runs[1], runs[0]);
 }
 
+void tst_BatchRun::processWithoutDisplay_data()
+{
+    QTest::addColumn<bool>("readerLeaves");
+    QTest::newRow("output read") << false;
+    // As "quaymend --batch | head -n 1" does: the pipe's reader is gone before the transfer.
+    QTest::newRow("reader gone early") << true;
+}
+
 // As a script starts it: a process of its own with no display, stderr not a terminal.
 void tst_BatchRun::processWithoutDisplay()
 {
-    cSimulator device({ "--new-version", "730400.03.00.01" });
+    QFETCH(bool, readerLeaves);
+    cSimulator device({ "--new-version", "730400.03.00.01", "--link-speed", "11520" });
     QVERIFY(device.start());
     QProcess quaymend;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -252,15 +264,28 @@ void tst_BatchRun::processWithoutDisplay()
     environment.remove("WAYLAND_DISPLAY");
     environment.remove("QT_QPA_PLATFORM");
     quaymend.setProcessEnvironment(environment);
-    quaymend.start(QUAYMEND_EXE_PATH, { "--batch", "--json", m_files + u'/' + updateName });
+    // As from a shell: a broken pipe kills unless the program itself says otherwise (the test
+    // runner may have left SIGPIPE ignored, and the child would inherit that).
+    quaymend.setChildProcessModifier([] { ::signal(SIGPIPE, SIG_DFL); });
+    const QStringList arguments { "--batch", "--json", m_files + u'/' + updateName };
+    if (readerLeaves) {
+        // The exit status is the program's (pipefail), 141 if a broken pipe killed it.
+        quaymend.start("bash", QStringList { "-c", "set -o pipefail; \"$0\" \"$@\" | head -n 1 >/dev/null",
+                                             QUAYMEND_EXE_PATH }
+                                   + arguments);
+    } else {
+        quaymend.start(QUAYMEND_EXE_PATH, arguments);
+    }
     QVERIFY(quaymend.waitForFinished(60000));
     QCOMPARE(quaymend.exitStatus(), QProcess::NormalExit);
     QCOMPARE(quaymend.exitCode(), 0);
     QCOMPARE(quaymend.readAllStandardError(), QByteArray());
+    QCOMPARE(readAll(device.imagePath()), padToBlocks(m_update));
+    if (readerLeaves)
+        return;
     const QList<QByteArray> lines = quaymend.readAllStandardOutput().trimmed().split('\n');
     const QJsonObject result = QJsonDocument::fromJson(lines.last()).object();
     QCOMPARE(result.value("outcome").toString(), QStringLiteral("updated"));
-    QCOMPARE(readAll(device.imagePath()), padToBlocks(m_update));
 }
 
 QTEST_MAIN(tst_BatchRun)

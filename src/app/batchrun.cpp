@@ -318,7 +318,8 @@ int runBatch(const CommandLine &commandLine, const UpdateSource &source)
                   terminal ? &progress : nullptr);
 
 #ifndef Q_OS_WIN
-    // Ctrl-C and a polite kill reach the run through its event loop, never in the middle of a step.
+    // Ctrl-C, a polite kill and a hang-up reach the run through its event loop, never in the middle of
+    // a step.
     std::unique_ptr<QSocketNotifier> notifier;
     if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         notifier = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
@@ -337,12 +338,18 @@ int runBatch(const CommandLine &commandLine, const UpdateSource &source)
         action.sa_flags = SA_RESTART;
         ::sigaction(SIGINT, &action, nullptr);
         ::sigaction(SIGTERM, &action, nullptr);
+        // A closed terminal is one more request to stop, never a reason to die mid-transfer.
+        ::sigaction(SIGHUP, &action, nullptr);
     }
+    // A reader that goes away (| head, a closed terminal) must not kill the run mid-transfer:
+    // what cannot be written any more is lost, the update goes on.
+    ::signal(SIGPIPE, SIG_IGN);
 #endif
     const int exitCode = run.run();
 #ifndef Q_OS_WIN
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGHUP, SIG_DFL);
 #endif
     return exitCode;
 }
