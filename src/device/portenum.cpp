@@ -1,51 +1,21 @@
 #include "device/portenum.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSerialPortInfo>
+#include "support/regularfile.h"
 
-#ifndef Q_OS_WIN
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <QFile>
+#include <QSerialPortInfo>
 
 namespace {
 
 // Ports files are small; anything beyond this is not one.
 constexpr qint64 portsFileLimit = 1 << 20;
 
-// The whole of path if it is a regular file, else nothing. A FIFO or a device named there would
-// block the GUI thread in open() or read(): the file is opened without blocking and checked once
-// open, so a file swapped in between the check and the open is caught as well.
+// The whole of path if it is a regular file, else nothing: a FIFO or a device named there would
+// block the GUI thread in open() or read().
 QByteArray readRegularFile(const QString &path)
 {
-#ifdef Q_OS_WIN
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return {};
-    return file.read(portsFileLimit);
-#else
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return {};
-    QByteArray content;
-    struct stat info;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        char buffer[4096];
-        while (content.size() < portsFileLimit) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            content.append(buffer, qsizetype(n));
-        }
-    }
-    ::close(fd);
-    return content;
-#endif
+    QFile file;
+    return openRegularFile(file, path) ? file.read(portsFileLimit) : QByteArray();
 }
 
 // Ports of a device simulator, one "<device path> <vendor id in hex>" per line. Anything

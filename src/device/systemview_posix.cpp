@@ -2,6 +2,7 @@
 // device nodes, groups, /proc and the udev database. Nothing here writes to a device.
 #include "device/portenum.h"
 #include "device/preflight.h"
+#include "support/regularfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,6 +88,12 @@ public:
     PortAccess access(const QString &path, QString &detail) override
     {
         const QByteArray native = QFile::encodeName(path);
+        // Only a serial device is opened: a simulator's ports file may name anything.
+        struct stat node;
+        if (::stat(native.constData(), &node) == 0 && !S_ISCHR(node.st_mode)) {
+            detail = QStringLiteral("not a serial device");
+            return PortAccess::Failed;
+        }
         if (::faccessat(AT_FDCWD, native.constData(), R_OK | W_OK, AT_EACCESS) != 0) {
             const int error = errno;
             detail = errnoText(error);
@@ -209,8 +216,8 @@ public:
         if (::stat(QFile::encodeName(path).constData(), &node) != 0 || !S_ISCHR(node.st_mode))
             return properties;
         // udev keeps each device's properties as "E:KEY=value" lines in its database.
-        QFile data(QStringLiteral("/run/udev/data/c%1:%2").arg(major(node.st_rdev)).arg(minor(node.st_rdev)));
-        if (!data.open(QIODevice::ReadOnly | QIODevice::Text))
+        QFile data;
+        if (!openRegularFile(data, QStringLiteral("/run/udev/data/c%1:%2").arg(major(node.st_rdev)).arg(minor(node.st_rdev))))
             return properties;
         while (!data.atEnd()) {
             const QString line = QString::fromLocal8Bit(data.readLine()).trimmed();
@@ -240,8 +247,9 @@ private:
     {
         const QString name = QStringLiteral("LCK..") + path.section(QLatin1Char('/'), -1);
         for (const char *folder : { "/var/lock", "/run/lock", "/tmp" }) {
-            QFile lock(QLatin1String(folder) + QLatin1Char('/') + name);
-            if (!lock.open(QIODevice::ReadOnly))
+            // /tmp is everyone's: a FIFO planted under the lock's name must not hold the check.
+            QFile lock;
+            if (!openRegularFile(lock, QLatin1String(folder) + QLatin1Char('/') + name))
                 continue;
             const QString pid = QString::fromLatin1(lock.read(64)).section(QLatin1Char('\n'), 0, 0).trimmed();
             bool numeric = false;

@@ -1,14 +1,10 @@
 #include "update/identify.h"
 
+#include "support/regularfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#ifndef Q_OS_WIN
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <iterator>
@@ -84,22 +80,8 @@ bool matchesType(const QString &name, const DeviceType &type)
 // named like an update file is never opened, and the open itself cannot block.
 bool isReadableFile(const UpdateSource &source, const QString &name)
 {
-    const QString path = source.directory + u'/' + name;
-#ifdef Q_OS_WIN
-    QFile file(path);
-    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly);
-#else
-    const QByteArray native = QFile::encodeName(path);
-    struct stat info;
-    if (::stat(native.constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    ::close(fd);
-    return regular;
-#endif
+    QFile file;
+    return openRegularFile(file, source.directory + u'/' + name);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "update/xmodem1ksend.h"
 
 #include "device/port.h"
+#include "support/regularfile.h"
 #include "support/trace.h"
 #include "update/crc16.h"
 
@@ -9,12 +10,6 @@
 #include <QFile>
 
 #include <algorithm>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 std::atomic<qint32> xmodemResponseTimeoutMs { 3000 };
 std::atomic<qint32> xmodemChunkSize { 16 };
@@ -46,28 +41,6 @@ constexpr unsigned long destructorPollMs = 100;
 // A run that has published its final status only drains and closes the port, which is bounded by
 // its response time-out; this leaves ample room for that.
 constexpr int restartWaitMs = 3 * timeoutMaxMs;
-
-// Opens the update file for reading without ever blocking in open() or read(): only a regular file
-// (after following links) is an update file. A FIFO or a device named like one would otherwise
-// hold this thread for good, or feed it for ever.
-bool openUpdateFile(QFile &file, const std::string &name)
-{
-#ifdef Q_OS_UNIX
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
-        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
-#else
-    file.setFileName(QString::fromUtf8(name.c_str()));
-    return file.open(QIODevice::ReadOnly);
-#endif
-}
 
 } // namespace
 
@@ -173,7 +146,9 @@ void cXmodem1KSend::run()
     quint8 blockNumber = 1;
     char block[blockSize];
 
-    if (!openUpdateFile(file, fileName)) {
+    // Only a regular file: a FIFO or a device named like an update file would hold this thread for
+    // good in open(), or feed it for ever.
+    if (!openRegularFile(file, QString::fromUtf8(fileName.c_str()))) {
         status.store(XmodemFileError);
         goto finish;
     }
