@@ -74,6 +74,7 @@ await 'Updating' 60;                        page "Updating AIS device";         
 await 'Updating - complete' 120;            page "Update complete";                  shot update-complete;  click_next
 await 'Complete' 20
 for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app" 2>/dev/null && { echo "The wizard did not close after \"Close\""; cat "$logfile"; exit 1; }
 status=0; wait "$app" || status=$?
 echo "The wizard closed with exit code $status."
 [ "$status" -eq 0 ]

@@ -12,14 +12,15 @@ if [ "${1:-}" = "--sanitize" ]; then
     build=${QUAYMEND_ASAN_BUILD:-$top/build-asan}
     cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" \
+        -DQUAYMEND_TEST_TIMEOUT=900 \
         >/dev/null
     cmake --build "$build" -j"$(nproc)"
     cd "$build"
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     export LSAN_OPTIONS=suppressions=$top/scripts/lsan-suppressions.txt:print_suppressions=0
-    exec ctest --output-on-failure -j"$(nproc)" --timeout 900 ${QUAYMEND_ASAN_CTEST_ARGS:-}
+    exec ctest --output-on-failure -j"$(nproc)" ${QUAYMEND_ASAN_CTEST_ARGS:-}
 fi
 "$top/scripts/build.sh"
 cd "$top/build"
-ctest --output-on-failure -j"$(nproc)" --timeout 600
+ctest --output-on-failure -j"$(nproc)"
