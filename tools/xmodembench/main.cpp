@@ -1,9 +1,14 @@
 // Throughput and CPU cost of cXmodem1KSend, against lrzsz sx sending to the same rx over the same
 // kind of pseudo-terminal, and its time to the device simulator against the link's floor.
+// A third sender makes exactly cXmodem1KSend's system calls (the same one-byte writes, the same
+// chunks, a wait for each answer) in a plain loop: what the kernel alone charges for that sequence
+// of writes, the floor our sender can come down to without changing the pacing.
+// Each pty sender runs --runs times, in turn; the figures are the medians.
 // Prints figures; nothing is asserted.
 //
-//     quaymend-xmodembench [--devsim PATH] [--size-mib N]
+//     quaymend-xmodembench [--devsim PATH|none] [--size-mib N] [--runs N]
 #include "device/serialport.h"
+#include "update/crc16.h"
 #include "update/xmodem1ksend.h"
 
 #include <QCoreApplication>
@@ -17,10 +22,18 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -41,6 +54,13 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double userSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6;
 }
 
 // Context switches of this process so far: voluntary (waiting) and involuntary (preempted).
@@ -77,6 +97,9 @@ void configure(cSerialPort &port, const QString &name)
 // rx -c behind socat; the terminal belongs to socat so rx's exit cannot swallow its last ACK.
 bool startRx(QProcess &socat, const QString &link, const QString &dir)
 {
+    // A run before this one left its link and its received file.
+    QFile::remove(link);
+    QDir(dir).removeRecursively();
     QDir().mkpath(dir);
     socat.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     socat.setStandardErrorFile(QProcess::nullDevice());
@@ -97,6 +120,7 @@ struct Run
     bool ok = false;
     double seconds = 0;
     double cpu = 0;
+    double user = 0; // of cpu, the part outside the kernel
     long waits = 0; // voluntary context switches (ours only)
     long preempted = 0; // involuntary ones
 };
@@ -122,6 +146,7 @@ Run sendWithOurs(const QString &file, const QByteArray &data, const QString &wor
 
     cXmodem1KSend sender(file.toUtf8().toStdString(), &port);
     const double cpuBefore = cpuSeconds();
+    const double userBefore = userSeconds();
     const auto switchesBefore = contextSwitches();
     QElapsedTimer clock;
     clock.start();
@@ -130,11 +155,99 @@ Run sendWithOurs(const QString &file, const QByteArray &data, const QString &wor
     run.seconds = double(clock.nsecsElapsed()) / 1e9;
     // The GUI-less main thread sleeps in wait(); what the process used is the worker's.
     run.cpu = cpuSeconds() - cpuBefore;
+    run.user = userSeconds() - userBefore;
     run.waits = contextSwitches().first - switchesBefore.first;
     run.preempted = contextSwitches().second - switchesBefore.second;
     socat.waitForFinished(10000);
     run.ok = sender.status.load() == XmodemComplete
         && sameContent(work + QStringLiteral("/ours-rx/out.bin"), data);
+    return run;
+}
+
+// The same writes as cXmodem1KSend, straight system calls on a non-blocking descriptor: a block
+// is STX, its number and complement a byte each, the data in chunks of xmodemChunkSize, the CRC a
+// byte each, then a wait for one answer. Every rx here answers ACK at once, so no retry is needed.
+bool writeAll(int fd, const char *data, int size)
+{
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size_t(size - done));
+        if (n > 0) {
+            done += int(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd room { fd, POLLOUT, 0 };
+        if (::poll(&room, 1, 5000) <= 0)
+            return false;
+    }
+    return true;
+}
+
+int readAnswer(int fd)
+{
+    pollfd ready { fd, POLLIN, 0 };
+    unsigned char c = 0;
+    if (::poll(&ready, 1, 5000) <= 0 || ::read(fd, &c, 1) != 1)
+        return -1;
+    return c;
+}
+
+Run sendWithBareCalls(const QString &, const QByteArray &data, const QString &work)
+{
+    Run run;
+    QProcess socat;
+    const QString link = work + QStringLiteral("/bare-port");
+    if (!startRx(socat, link, work + QStringLiteral("/bare-rx"))) {
+        std::fprintf(stderr, "could not start socat/rx\n");
+        return run;
+    }
+    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios settings {};
+    if (fd < 0 || ::tcgetattr(fd, &settings) != 0) {
+        std::fprintf(stderr, "could not open %s\n", qPrintable(link));
+        return run;
+    }
+    ::cfmakeraw(&settings);
+    ::tcsetattr(fd, TCSANOW, &settings);
+    if (readAnswer(fd) != 'C') {
+        std::fprintf(stderr, "no start request from rx\n");
+        ::close(fd);
+        return run;
+    }
+    const int chunk = std::max(1, xmodemChunkSize.load());
+    const double cpuBefore = cpuSeconds();
+    const double userBefore = userSeconds();
+    const auto switchesBefore = contextSwitches();
+    QElapsedTimer clock;
+    clock.start();
+    bool ok = true;
+    quint8 number = 1;
+    for (qsizetype offset = 0; ok && offset < data.size(); offset += 1024, ++number) {
+        QByteArray block = data.mid(offset, 1024);
+        block.append(QByteArray(1024 - block.size(), char(0x1A)));
+        const char header[3] = { 0x02, char(number), char(255 - number) };
+        for (char byte : header)
+            ok = ok && writeAll(fd, &byte, 1);
+        for (int at = 0; ok && at < 1024; at += chunk)
+            ok = writeAll(fd, block.constData() + at, std::min(chunk, 1024 - at));
+        const quint16 crc = crc16Xmodem(block.constData(), 1024);
+        const char tail[2] = { char(crc >> 8), char(crc & 0xff) };
+        for (char byte : tail)
+            ok = ok && writeAll(fd, &byte, 1);
+        ok = ok && readAnswer(fd) == 0x06;
+    }
+    const char eot = 0x04;
+    ok = ok && writeAll(fd, &eot, 1) && readAnswer(fd) == 0x06;
+    run.seconds = double(clock.nsecsElapsed()) / 1e9;
+    run.cpu = cpuSeconds() - cpuBefore;
+    run.user = userSeconds() - userBefore;
+    run.waits = contextSwitches().first - switchesBefore.first;
+    run.preempted = contextSwitches().second - switchesBefore.second;
+    ::close(fd);
+    socat.waitForFinished(10000);
+    run.ok = ok && sameContent(work + QStringLiteral("/bare-rx/out.bin"), data);
     return run;
 }
 
@@ -261,12 +374,15 @@ int main(int argc, char **argv)
     qInstallMessageHandler(dropTrace);
     QString devsim = QCoreApplication::applicationDirPath() + QStringLiteral("/devsim/quaymend-devsim");
     int sizeMiB = 4;
+    int runs = 1;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args.at(i) == QLatin1String("--devsim"))
             devsim = args.at(i + 1);
         else if (args.at(i) == QLatin1String("--size-mib"))
             sizeMiB = qMax(1, args.at(i + 1).toInt());
+        else if (args.at(i) == QLatin1String("--runs"))
+            runs = qBound(1, args.at(i + 1).toInt(), 99);
     }
 
     QTemporaryDir dir;
@@ -280,18 +396,66 @@ int main(int argc, char **argv)
         return 1;
     out.close();
 
-    const Run ours = sendWithOurs(file, data, dir.path());
-    const Run sx = sendWithSx(file, data, dir.path());
+    using Sender = std::function<Run(const QString &, const QByteArray &, const QString &)>;
+    struct Contender
+    {
+        const char *name;
+        Sender send;
+        std::vector<Run> runs;
+    };
+    std::vector<Contender> contenders {
+        { "cXmodem1KSend", sendWithOurs, {} },
+        { "same writes, bare calls", sendWithBareCalls, {} },
+        { "sx -k", sendWithSx, {} },
+    };
+    // In turn rather than one sender's runs together: a noisy spell of the machine then falls on
+    // all of them alike.
+    for (int i = 0; i < runs; ++i) {
+        for (Contender &c : contenders)
+            c.runs.push_back(c.send(file, data, dir.path()));
+    }
+
     const double kib = data.size() / 1024.0;
     const double mib = data.size() / 1048576.0;
-    std::printf("%d MiB over a pty to lrzsz rx -c (socat):\n", sizeMiB);
-    std::printf("  cXmodem1KSend: %8.1f KiB/s  %6.2f s  CPU %6.1f ms/MiB%s\n", kib / ours.seconds,
-                ours.seconds, ours.cpu * 1000 / mib, ours.ok ? "" : "  FAILED");
-    std::printf("    context switches per MiB: %.0f waiting, %.0f preempted\n", ours.waits / mib,
-                ours.preempted / mib);
-    std::printf("  sx -k:         %8.1f KiB/s  %6.2f s  CPU %6.1f ms/MiB%s\n", kib / sx.seconds, sx.seconds,
-                sx.cpu * 1000 / mib, sx.ok ? "" : "  FAILED");
-    std::printf("  ratio cXmodem1KSend / sx: %.2f\n", sx.seconds / ours.seconds);
-    sendToSimulator(devsim, dir.path());
-    return ours.ok && sx.ok ? 0 : 1;
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        const size_t n = values.size();
+        return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    };
+    const auto figures = [&](const Contender &c, double Run::*field) {
+        std::vector<double> values;
+        for (const Run &run : c.runs)
+            values.push_back(run.*field);
+        return values;
+    };
+    bool allOk = true;
+    std::printf("%d MiB over a pty to lrzsz rx -c (socat), %d run(s) each, medians:\n", sizeMiB, runs);
+    for (const Contender &c : contenders) {
+        const bool ok = std::all_of(c.runs.begin(), c.runs.end(), [](const Run &r) { return r.ok; });
+        allOk = allOk && ok;
+        const double seconds = median(figures(c, &Run::seconds));
+        std::vector<double> cpu = figures(c, &Run::cpu);
+        std::printf("  %-24s %8.1f KiB/s  %6.2f s  CPU %6.1f ms/MiB (range %.1f to %.1f)%s\n", c.name,
+                    kib / seconds, seconds, median(cpu) * 1000 / mib,
+                    *std::min_element(cpu.begin(), cpu.end()) * 1000 / mib,
+                    *std::max_element(cpu.begin(), cpu.end()) * 1000 / mib, ok ? "" : "  FAILED");
+        if (&c != &contenders.back()) {
+            std::vector<double> waits, preempted;
+            for (const Run &run : c.runs) {
+                waits.push_back(double(run.waits));
+                preempted.push_back(double(run.preempted));
+            }
+            std::printf(
+                "    user space %.1f ms/MiB; context switches per MiB: %.0f waiting, %.0f preempted\n",
+                median(figures(c, &Run::user)) * 1000 / mib, median(waits) / mib, median(preempted) / mib);
+        }
+    }
+    const double sxSeconds = median(figures(contenders.back(), &Run::seconds));
+    for (size_t i = 0; i + 1 < contenders.size(); ++i) {
+        std::printf("  ratio %s / sx: %.2f\n", contenders[i].name,
+                    sxSeconds / median(figures(contenders[i], &Run::seconds)));
+    }
+    if (devsim != QLatin1String("none"))
+        sendToSimulator(devsim, dir.path());
+    return allOk ? 0 : 1;
 }
