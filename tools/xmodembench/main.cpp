@@ -410,9 +410,12 @@ int main(int argc, char **argv)
     };
     // In turn rather than one sender's runs together: a noisy spell of the machine then falls on
     // all of them alike.
+    // Each round starts with another of them, so that none always follows the same one.
     for (int i = 0; i < runs; ++i) {
-        for (Contender &c : contenders)
+        for (size_t k = 0; k < contenders.size(); ++k) {
+            Contender &c = contenders[(i + k) % contenders.size()];
             c.runs.push_back(c.send(file, data, dir.path()));
+        }
     }
 
     const double kib = data.size() / 1024.0;
