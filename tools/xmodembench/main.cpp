@@ -24,6 +24,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
@@ -283,6 +284,42 @@ Run sendWithSx(const QString &file, const QByteArray &data, const QString &work)
     return run;
 }
 
+// The pacing's own floor: nothing but 16-byte writes, one system call each, to a pty whose other
+// side is read and thrown away; with checkQueue, a TIOCOUTQ query after each write as well.
+double chunkWriteLoop(const QString &work, int sizeMiB, bool checkQueue)
+{
+    QProcess socat;
+    const QString link = work + QStringLiteral("/loop-port");
+    QFile::remove(link);
+    socat.setStandardErrorFile(QProcess::nullDevice());
+    socat.start(
+        QStringLiteral("socat"),
+        { QStringLiteral("PTY,link=%1,raw,echo=0").arg(link), QStringLiteral("SYSTEM:cat >/dev/null") });
+    if (!socat.waitForStarted(5000) || !waitForFile(link, 5000))
+        return -1;
+    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios settings {};
+    if (fd < 0 || ::tcgetattr(fd, &settings) != 0)
+        return -1;
+    ::cfmakeraw(&settings);
+    ::tcsetattr(fd, TCSANOW, &settings);
+    const char chunk[16] = {};
+    const qint64 writes = qint64(sizeMiB) << 16;
+    bool ok = true;
+    const double cpuBefore = cpuSeconds();
+    for (qint64 i = 0; ok && i < writes; ++i) {
+        ok = writeAll(fd, chunk, sizeof chunk);
+        int queued = 0;
+        if (checkQueue)
+            ::ioctl(fd, TIOCOUTQ, &queued);
+    }
+    const double cpu = cpuSeconds() - cpuBefore;
+    ::close(fd);
+    socat.terminate();
+    socat.waitForFinished(5000);
+    return ok ? cpu : -1;
+}
+
 QString simulatorPort(const QString &portsFile, int ms)
 {
     const QDeadlineTimer deadline(ms);
@@ -458,6 +495,15 @@ int main(int argc, char **argv)
         std::printf("  ratio %s / sx: %.2f\n", contenders[i].name,
                     sxSeconds / median(figures(contenders[i], &Run::seconds)));
     }
+    std::vector<double> plain, queried;
+    for (int i = 0; i < runs; ++i) {
+        plain.push_back(chunkWriteLoop(dir.path(), sizeMiB, false) * 1000 / mib);
+        queried.push_back(chunkWriteLoop(dir.path(), sizeMiB, true) * 1000 / mib);
+    }
+    std::printf(
+        "16-byte writes alone to a pty read by cat, CPU per MiB: %.1f ms, %.1f ms with TIOCOUTQ after "
+        "each (medians)\n",
+        median(plain), median(queried));
     if (devsim != QLatin1String("none"))
         sendToSimulator(devsim, dir.path());
     return allOk ? 0 : 1;
