@@ -96,8 +96,10 @@ void configure(cSerialPort &port, const QString &name)
 }
 
 // rx -c behind socat; the terminal belongs to socat so rx's exit cannot swallow its last ACK.
-bool startRx(QProcess &socat, const QString &link, const QString &dir)
+QString startRx(QProcess &socat, const QString &work, const QString &tag)
 {
+    const QString link = work + QStringLiteral("/%1-port").arg(tag);
+    const QString dir = work + QStringLiteral("/%1-rx").arg(tag);
     // A run before this one left its link and its received file.
     QFile::remove(link);
     QDir(dir).removeRecursively();
@@ -107,7 +109,10 @@ bool startRx(QProcess &socat, const QString &link, const QString &dir)
     socat.start(QStringLiteral("socat"),
                 { QStringLiteral("PTY,link=%1,raw,echo=0").arg(link),
                   QStringLiteral("SYSTEM:cd '%1' && exec rx -c out.bin").arg(dir) });
-    return socat.waitForStarted(5000) && waitForFile(link, 5000);
+    if (socat.waitForStarted(5000) && waitForFile(link, 5000))
+        return link;
+    std::fprintf(stderr, "could not start socat/rx\n");
+    return {};
 }
 
 bool sameContent(const QString &received, const QByteArray &data)
@@ -126,15 +131,34 @@ struct Run
     long preempted = 0; // involuntary ones
 };
 
+// What this process spends between its construction and stop().
+class Meter
+{
+public:
+    Meter() { m_clock.start(); }
+    void stop(Run &run) const
+    {
+        run.seconds = double(m_clock.nsecsElapsed()) / 1e9;
+        run.cpu = cpuSeconds() - m_cpu;
+        run.user = userSeconds() - m_user;
+        run.waits = contextSwitches().first - m_switches.first;
+        run.preempted = contextSwitches().second - m_switches.second;
+    }
+
+private:
+    double m_cpu = cpuSeconds();
+    double m_user = userSeconds();
+    std::pair<long, long> m_switches = contextSwitches();
+    QElapsedTimer m_clock;
+};
+
 Run sendWithOurs(const QString &file, const QByteArray &data, const QString &work)
 {
     Run run;
     QProcess socat;
-    const QString link = work + QStringLiteral("/ours-port");
-    if (!startRx(socat, link, work + QStringLiteral("/ours-rx"))) {
-        std::fprintf(stderr, "could not start socat/rx\n");
+    const QString link = startRx(socat, work, QStringLiteral("ours"));
+    if (link.isEmpty())
         return run;
-    }
     cSerialPort port;
     configure(port, link);
     char start = 0;
@@ -146,19 +170,11 @@ Run sendWithOurs(const QString &file, const QByteArray &data, const QString &wor
     port.close();
 
     cXmodem1KSend sender(file.toUtf8().toStdString(), &port);
-    const double cpuBefore = cpuSeconds();
-    const double userBefore = userSeconds();
-    const auto switchesBefore = contextSwitches();
-    QElapsedTimer clock;
-    clock.start();
+    const Meter meter;
     sender.startTransfer();
     sender.wait(600000);
-    run.seconds = double(clock.nsecsElapsed()) / 1e9;
     // The GUI-less main thread sleeps in wait(); what the process used is the worker's.
-    run.cpu = cpuSeconds() - cpuBefore;
-    run.user = userSeconds() - userBefore;
-    run.waits = contextSwitches().first - switchesBefore.first;
-    run.preempted = contextSwitches().second - switchesBefore.second;
+    meter.stop(run);
     socat.waitForFinished(10000);
     run.ok = sender.status.load() == XmodemComplete
         && sameContent(work + QStringLiteral("/ours-rx/out.bin"), data);
@@ -199,11 +215,9 @@ Run sendWithBareCalls(const QString &, const QByteArray &data, const QString &wo
 {
     Run run;
     QProcess socat;
-    const QString link = work + QStringLiteral("/bare-port");
-    if (!startRx(socat, link, work + QStringLiteral("/bare-rx"))) {
-        std::fprintf(stderr, "could not start socat/rx\n");
+    const QString link = startRx(socat, work, QStringLiteral("bare"));
+    if (link.isEmpty())
         return run;
-    }
     const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     termios settings {};
     if (fd < 0 || ::tcgetattr(fd, &settings) != 0) {
@@ -218,11 +232,7 @@ Run sendWithBareCalls(const QString &, const QByteArray &data, const QString &wo
         return run;
     }
     const int chunk = std::max(1, xmodemChunkSize.load());
-    const double cpuBefore = cpuSeconds();
-    const double userBefore = userSeconds();
-    const auto switchesBefore = contextSwitches();
-    QElapsedTimer clock;
-    clock.start();
+    const Meter meter;
     bool ok = true;
     quint8 number = 1;
     for (qsizetype offset = 0; ok && offset < data.size(); offset += 1024, ++number) {
@@ -241,11 +251,7 @@ Run sendWithBareCalls(const QString &, const QByteArray &data, const QString &wo
     }
     const char eot = 0x04;
     ok = ok && writeAll(fd, &eot, 1) && readAnswer(fd) == 0x06;
-    run.seconds = double(clock.nsecsElapsed()) / 1e9;
-    run.cpu = cpuSeconds() - cpuBefore;
-    run.user = userSeconds() - userBefore;
-    run.waits = contextSwitches().first - switchesBefore.first;
-    run.preempted = contextSwitches().second - switchesBefore.second;
+    meter.stop(run);
     ::close(fd);
     socat.waitForFinished(10000);
     run.ok = ok && sameContent(work + QStringLiteral("/bare-rx/out.bin"), data);
@@ -256,11 +262,9 @@ Run sendWithSx(const QString &file, const QByteArray &data, const QString &work)
 {
     Run run;
     QProcess socat;
-    const QString link = work + QStringLiteral("/sx-port");
-    if (!startRx(socat, link, work + QStringLiteral("/sx-rx"))) {
-        std::fprintf(stderr, "could not start socat/rx\n");
+    const QString link = startRx(socat, work, QStringLiteral("sx"));
+    if (link.isEmpty())
         return run;
-    }
     const QString times = work + QStringLiteral("/sx-times");
     QProcess sx;
     QElapsedTimer clock;
