@@ -115,6 +115,19 @@ QString startRx(QProcess &socat, const QString &work, const QString &tag)
     return {};
 }
 
+// rx ends by itself after EOT, and socat with it; one that has not within the bound is killed,
+// so that no run leaves a process behind for the next one to compete with.
+void finish(QProcess &process, const char *what, int ms, bool terminate = false)
+{
+    if (terminate)
+        process.terminate();
+    if (process.waitForFinished(ms))
+        return;
+    std::fprintf(stderr, "%s still running after %d ms, killed\n", what, ms);
+    process.kill();
+    process.waitForFinished(5000);
+}
+
 bool sameContent(const QString &received, const QByteArray &data)
 {
     QFile file(received);
@@ -175,7 +188,7 @@ Run sendWithOurs(const QString &file, const QByteArray &data, const QString &wor
     sender.wait(600000);
     // The GUI-less main thread sleeps in wait(); what the process used is the worker's.
     meter.stop(run);
-    socat.waitForFinished(10000);
+    finish(socat, "socat/rx", 10000);
     run.ok = sender.status.load() == XmodemComplete
         && sameContent(work + QStringLiteral("/ours-rx/out.bin"), data);
     return run;
@@ -253,7 +266,7 @@ Run sendWithBareCalls(const QString &, const QByteArray &data, const QString &wo
     ok = ok && writeAll(fd, &eot, 1) && readAnswer(fd) == 0x06;
     meter.stop(run);
     ::close(fd);
-    socat.waitForFinished(10000);
+    finish(socat, "socat/rx", 10000);
     run.ok = ok && sameContent(work + QStringLiteral("/bare-rx/out.bin"), data);
     return run;
 }
@@ -277,7 +290,7 @@ Run sendWithSx(const QString &file, const QByteArray &data, const QString &work)
                          .arg(file, link, times) });
     sx.waitForFinished(600000);
     run.seconds = double(clock.nsecsElapsed()) / 1e9;
-    socat.waitForFinished(10000);
+    finish(socat, "socat/rx", 10000);
     QFile timesFile(times);
     if (timesFile.open(QIODevice::ReadOnly)) {
         const QList<QByteArray> fields = timesFile.readAll().simplified().split(' ');
@@ -319,8 +332,7 @@ double chunkWriteLoop(const QString &work, int sizeMiB, bool checkQueue)
     }
     const double cpu = cpuSeconds() - cpuBefore;
     ::close(fd);
-    socat.terminate();
-    socat.waitForFinished(5000);
+    finish(socat, "socat/cat", 5000, true);
     return ok ? cpu : -1;
 }
 
@@ -403,8 +415,7 @@ void sendToSimulator(const QString &devsim, const QString &work)
                 seconds, ok ? "" : "  FAILED");
     std::printf("  floor, wire time + flash time: %.2f s (ratio %.3f)\n", floor, seconds / floor);
     std::printf("  floor, wire time alone:        %.2f s (ratio %.3f)\n", wire, seconds / wire);
-    sim.terminate();
-    sim.waitForFinished(5000);
+    finish(sim, "simulator", 5000, true);
 }
 
 } // namespace
