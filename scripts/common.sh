@@ -1,5 +1,31 @@
 # Shared by the run, drive and test scripts (sourced, not run). Every wait has a bound; what was
-# started is added to the caller's pids array, which the caller's cleanup kills.
+# started is added to the pids array, which stop_started kills.
+
+pids=()
+
+# stop_started: kills everything in pids and waits for it.
+stop_started() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+
+# make_work [mktemp template]: a fresh temporary folder in $work; on exit, whatever was started is
+# stopped and the folder removed.
+make_work() {
+    work=$(mktemp -d ${1:+"$1"})
+    trap 'stop_started; rm -rf "$work"' EXIT
+}
+
+# wait_for_window <tenths of a second>: the wizard's window id in $window; non-zero when it did not
+# appear in time.
+wait_for_window() {
+    window=""
+    for _ in $(seq "$1"); do
+        window=$(xdotool search --name '^Quaymend v' 2>/dev/null | head -n 1) && [ -n "$window" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
 
 # start_xvfb <work folder>: a virtual display of its own; exports DISPLAY, returns non-zero (after
 # printing Xvfb's log) when it did not come up.

@@ -12,28 +12,15 @@ shots=${2:?screenshot folder}
 shift 2
 [ $# -gt 0 ] || { echo "No command to start the wizard with"; exit 2; }
 mkdir -p "$shots"
-work=$(mktemp -d /tmp/quaymend-drive.XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
 . "$(dirname "$0")/common.sh"
+make_work /tmp/quaymend-drive.XXXXXX
 start_xvfb "$work" || exit 1
 
 "$@" &
 app=$!
 pids+=($app)
 
-window=""
-for _ in $(seq 100); do
-    window=$(xdotool search --name '^Quaymend v' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
-    sleep 0.1
-done
-[ -n "$window" ] || { echo "The wizard's window did not appear"; exit 1; }
+wait_for_window 100 || { echo "The wizard's window did not appear"; exit 1; }
 
 n=0
 shot() { # name

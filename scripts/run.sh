@@ -13,19 +13,15 @@ build="$top/build"
 work=$(mktemp -d /tmp/quaymend-demo.XXXXXX)
 shots="$work/screenshots"
 mkdir -p "$shots"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-}
-trap cleanup EXIT
+# The folder stays: it holds the update log and the screenshots.
+. "$top/scripts/common.sh"
+trap stop_started EXIT
 
 # The update log goes to this run's own temporary directory.
 export TMPDIR="$work"
 logfile="$work/quaymendlog.txt"
 export QUAYMEND_SIMULATED_PORTS="$work/ports"
 
-. "$top/scripts/common.sh"
 start_simulator "$build/tools/devsim/quaymend-devsim" "$work" \
     --new-version 730400.03.00.01 --reply-delay 1500 --link-speed 11520 --flash-ms 5 || exit 1
 echo "Device simulator running (its log: $work/devsim.log)"

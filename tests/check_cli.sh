@@ -6,15 +6,9 @@ set -euo pipefail
 build=${1:?build directory}
 top=$(cd "$(dirname "$0")/.." && pwd)
 quaymend="$build/src/quaymend"
-work=$(mktemp -d)
+. "$top/scripts/common.sh"
+make_work
 chmod 755 "$work"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 expect() { # exit-code description command...
     local want=$1 what=$2 got=0
@@ -25,7 +19,6 @@ expect() { # exit-code description command...
 
 export TMPDIR="$work" QT_QPA_PLATFORM=offscreen
 export QUAYMEND_SIMULATED_PORTS="$work/ports"
-. "$top/scripts/common.sh"
 start_simulator "$build/tools/devsim/quaymend-devsim" "$work" || fail "the simulator did not start"
 port=$(awk '{ print $1 }' "$QUAYMEND_SIMULATED_PORTS")
 cp "$top/tools/demo/730400_03_00_01.hex" "$work/"

@@ -6,21 +6,14 @@
 set -euo pipefail
 build=${1:?build directory}
 top=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$top/scripts/common.sh"
+make_work
 
 DESTDIR="$work/stage" cmake --install "$build" --prefix /usr --component quaymend >/dev/null
 program="$work/stage/usr/bin/quaymend"
 mkdir "$work/downloads"
 cp "$top/tools/demo/730400_03_00_01.hex" "$work/downloads/"
 
-. "$top/scripts/common.sh"
 start_simulator "$build/tools/devsim/quaymend-devsim" "$work" \
     --new-version 730400.03.00.01 --reply-delay 300 --link-speed 11520 --flash-ms 5 || { echo "FAIL: simulator"; exit 1; }
 

@@ -4,16 +4,10 @@
 set -euo pipefail
 build=${1:?build directory}
 top=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 . "$top/scripts/common.sh"
+make_work
 start_xvfb "$work" || fail "Xvfb did not start"
 
 # The log goes to this test's own temporary directory; no simulated ports.
@@ -21,12 +15,7 @@ TMPDIR="$work" QUAYMEND_SIMULATED_PORTS= QT_QPA_PLATFORM=xcb "$build/src/quaymen
 app=$!
 pids+=($app)
 
-window=""
-for _ in $(seq 200); do
-    window=$(xdotool search --name '^Quaymend v' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
-    sleep 0.1
-done
-[ -n "$window" ] || { cat "$work/debug.log"; echo "--- Xvfb:"; cat "$work/xvfb.log"; fail "no window"; }
+wait_for_window 200 || { cat "$work/debug.log"; echo "--- Xvfb:"; cat "$work/xvfb.log"; fail "no window"; }
 sleep 0.5
 
 title=$(xdotool getwindowname "$window")
