@@ -195,9 +195,7 @@ Run sendWithOurs(const QString &file, const QByteArray &data, const QString &wor
     return run;
 }
 
-// The same writes as cXmodem1KSend, straight system calls on a non-blocking descriptor: a block
-// is STX, its number and complement a byte each, the data in chunks of xmodemChunkSize, the CRC a
-// byte each, then a wait for one answer. Every rx here answers ACK at once, so no retry is needed.
+// One write(2) for the whole of data unless the driver is full; then poll() for room, 5 s at most.
 bool writeAll(int fd, const char *data, int size)
 {
     int done = 0;
@@ -216,6 +214,23 @@ bool writeAll(int fd, const char *data, int size)
     return true;
 }
 
+// The pty socat made, opened non-blocking and raw as the adapter opens a port; -1 when it cannot.
+int openRaw(const QString &link)
+{
+    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios settings {};
+    if (fd >= 0 && ::tcgetattr(fd, &settings) == 0) {
+        ::cfmakeraw(&settings);
+        if (::tcsetattr(fd, TCSANOW, &settings) == 0)
+            return fd;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    std::fprintf(stderr, "could not open %s\n", qPrintable(link));
+    return -1;
+}
+
+// One byte of answer within 5 s, or -1.
 int readAnswer(int fd)
 {
     pollfd ready { fd, POLLIN, 0 };
@@ -225,6 +240,9 @@ int readAnswer(int fd)
     return c;
 }
 
+// The same writes as cXmodem1KSend, straight system calls on a non-blocking descriptor: a block
+// is STX, its number and complement a byte each, the data in chunks of xmodemChunkSize, the CRC a
+// byte each, then a wait for one answer. Every rx here answers ACK at once, so no retry is needed.
 Run sendWithBareCalls(const QString &, const QByteArray &data, const QString &work)
 {
     Run run;
@@ -232,14 +250,9 @@ Run sendWithBareCalls(const QString &, const QByteArray &data, const QString &wo
     const QString link = startRx(socat, work, QStringLiteral("bare"));
     if (link.isEmpty())
         return run;
-    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    termios settings {};
-    if (fd < 0 || ::tcgetattr(fd, &settings) != 0) {
-        std::fprintf(stderr, "could not open %s\n", qPrintable(link));
+    const int fd = openRaw(link);
+    if (fd < 0)
         return run;
-    }
-    ::cfmakeraw(&settings);
-    ::tcsetattr(fd, TCSANOW, &settings);
     if (readAnswer(fd) != 'C') {
         std::fprintf(stderr, "no start request from rx\n");
         ::close(fd);
@@ -315,12 +328,9 @@ double chunkWriteLoop(const QString &work, int sizeMiB, bool checkQueue)
         { QStringLiteral("PTY,link=%1,raw,echo=0").arg(link), QStringLiteral("SYSTEM:cat >/dev/null") });
     if (!socat.waitForStarted(5000) || !waitForFile(link, 5000))
         return -1;
-    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    termios settings {};
-    if (fd < 0 || ::tcgetattr(fd, &settings) != 0)
+    const int fd = openRaw(link);
+    if (fd < 0)
         return -1;
-    ::cfmakeraw(&settings);
-    ::tcsetattr(fd, TCSANOW, &settings);
     const char chunk[16] = {};
     const qint64 writes = qint64(sizeMiB) << 16;
     bool ok = true;
