@@ -43,7 +43,7 @@ await() { # pattern seconds
     local deadline=$((SECONDS + $2))
     while [ $SECONDS -lt $deadline ]; do
         if grep -Eq " : ($1)\$" "$logfile" 2>/dev/null; then return 0; fi
-        if grep -Eq ' : (Detecting AIS - not found|Connecting - failed|Updating - failed|Updating - xmodem .*|Detecting AIS - No update file)$' "$logfile" 2>/dev/null; then
+        if grep -Eq ' : (Detecting AIS - not found|Connecting - failed|Updating - failed|Updating - xmodem .*|Detecting AIS - No update file|Confirming - no answer|Confirming - device reports .*)$' "$logfile" 2>/dev/null; then
             echo "The update did not go through; the update log says:"; cat "$logfile"; return 1
         fi
         sleep 0.1
@@ -58,7 +58,8 @@ await 'Detecting AIS' 20;                   page "Detecting your AIS device";   
 await 'Detecting AIS - update required' 60; page "AIS Class B CS Transceiver found"; shot update-required;   click_next
 await 'Booting' 20;                         page "Updating AIS device";              shot switching
 await 'Updating' 60;                        page "Updating AIS device";              sleep 1; shot update-in-progress
-await 'Updating - complete' 120;            page "Update complete";                  shot update-complete;  click_next
+await 'Updating - complete' 120;            page "Updating AIS device";              shot confirming
+await 'Confirming - confirmed .*' 90;       page "Update complete";                  shot update-complete;  click_next
 await 'Complete' 20
 for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$app" 2>/dev/null && { echo "The wizard did not close after \"Close\""; cat "$logfile"; exit 1; }

@@ -9,5 +9,5 @@ if ! command -v "$compiler" >/dev/null; then
     exit 1
 fi
 "$compiler" -std=c++17 -Wall -Wextra -Werror -fsyntax-only -I"$source_dir/src" \
-    "$source_dir/src/support/driverlaunch_win.cpp"
-echo "driverlaunch_win.cpp compiles for Windows"
+    "$source_dir/src/support/driverlaunch_win.cpp" "$source_dir/src/support/keepawake_win.cpp"
+echo "driverlaunch_win.cpp and keepawake_win.cpp compile for Windows"

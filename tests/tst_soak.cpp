@@ -332,7 +332,9 @@ Expectation expect(const Scenario &scenario)
         if (!gaveUp) {
             if (silentEot)
                 result.estimateMs += timeoutMs;
-            result.lines << "Updating - complete";
+            // The device restarts into the version it was sent and says so.
+            result.lines << "Updating - complete" << "Confirming" << "Confirming - confirmed 730400.03.00.01";
+            result.estimateMs += 3000;
             result.title = QStringLiteral("Update complete");
             result.complete = true;
             return result;

@@ -394,7 +394,7 @@ void tst_Translation::updateLogStaysEnglish()
         QVERIFY(clickNext(dialog)); // connect
         QVERIFY(reached("Detecting AIS - update required", 10000));
         QVERIFY(clickNext(dialog));
-        QVERIFY(reached("Updating - complete", 20000));
+        QVERIFY(reached("Confirming - confirmed 730400.03.00.01", 30000));
         lastTitle = pageTitle(dialog);
         QVERIFY(clickNext(dialog)); // Close
         QCOMPARE(wizardLines(dialog).last(), QStringLiteral("Complete"));

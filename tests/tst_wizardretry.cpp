@@ -164,7 +164,7 @@ void tst_WizardRetry::laterAttemptReusesTheTransfer()
     const QByteArray content = writeUpdateFile(files.filePath(updateName), 2500);
     QVERIFY(!content.isNull());
     // A fresh sender gives up on a block after 5 NAKs: two attempts fail, the third goes through.
-    cSimulator simulator({ "--no-app", "--nak-block", "1:10" });
+    cSimulator simulator({ "--no-app", "--nak-block", "1:10", "--new-version", "730400.03.00.01" });
     QVERIFY(simulator.start());
     Quaymend dialog;
     QuaymendProbe::updateDirectory(dialog) = files.path();
@@ -184,7 +184,7 @@ void tst_WizardRetry::laterAttemptReusesTheTransfer()
     QCOMPARE(wizardLines(dialog).mid(noAppLines.size()),
              QStringList({ "Connecting - connected", "Updating", "Updating - retry", "Connecting - connected",
                            "Updating", "Updating - retry", "Connecting - connected", "Updating",
-                           "Updating - complete" }));
+                           "Updating - complete", "Confirming", "Confirming - confirmed 730400.03.00.01" }));
     QCOMPARE(QuaymendProbe::transferThread(dialog), thread);
     QCOMPARE(thread->fileName, sentFile);
     QVERIFY(hasCloseButton(dialog));

@@ -161,7 +161,8 @@ void tst_WizardUpdate::update()
     QCOMPARE(wizardLines(dialog, { deviceVersion, "730400.03.00.01" }),
              QStringList({ "Welcome screen", "Connect", "Detecting AIS", "Detecting AIS - found",
                            deviceVersion, "730400.03.00.01", "Detecting AIS - update required", "Booting",
-                           "Connecting", "Connecting - connected", "Updating", "Updating - complete" }));
+                           "Connecting", "Connecting - connected", "Updating", "Updating - complete", "Confirming",
+                           "Confirming - confirmed 730400.03.00.01" }));
     QVERIFY(hasCloseButton(dialog));
     QVERIFY(hasMinimiseButton(dialog));
     QVERIFY(dialog.isVisible());

@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QSerialPortInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
@@ -47,6 +48,7 @@ cBatchRun::cBatchRun(const Options &options, const UpdateSource &source, QIODevi
     });
     m_dialog = std::make_unique<Quaymend>();
     m_dialog->setUpdateSource(source);
+    m_dialog->setConfirmUpdate(!options.noConfirm);
     m_dialog->setProgressListener([this](int percent) { onProgress(percent); });
 }
 
@@ -73,9 +75,12 @@ int cBatchRun::run()
     }
     deadline.stop();
     drawProgressBar(true);
-    QVariantMap result { { QStringLiteral("outcome"), m_outcome }, { QStringLiteral("exit"), m_exitCode } };
-    if (m_options.json)
+    if (m_options.json) {
+        QVariantMap result = resultFields();
+        result.insert(QStringLiteral("outcome"), m_outcome);
+        result.insert(QStringLiteral("exit"), m_exitCode);
         writeJson(QDateTime::currentDateTime(), QStringLiteral("result"), result);
+    }
     return m_exitCode;
 }
 
@@ -85,12 +90,12 @@ void cBatchRun::interrupt()
     if (m_exitCode >= 0 || m_phase == Phase::Done)
         return;
     if (m_phase == Phase::Transfer) {
-        drawProgressBar(true);
-        const QByteArray refusal
-            = "quaymend: the update is being written to the device and cannot be interrupted; it ends by itself.\n";
-        std::fwrite(refusal.constData(), 1, size_t(refusal.size()), stderr);
-        std::fflush(stderr);
-        drawProgressBar(false);
+        tellUser("quaymend: the update is being written to the device and cannot be interrupted; it ends by itself.\n");
+        return;
+    }
+    if (m_phase == Phase::Confirming) {
+        tellUser("quaymend: the device is restarting with its new firmware; the run waits for its answer, "
+                 "at most a minute.\n");
         return;
     }
     finish(ExitCode::Interrupted, QStringLiteral("interrupted"), Press::Nothing);
@@ -148,7 +153,18 @@ void cBatchRun::onLogLine(const QDateTime &when, const QString &timestamp, const
     } else if (text == "Connecting - failed") {
         finish(ExitCode::NoBootLoader, QStringLiteral("connect-failed"), Press::Next);
     } else if (text == "Updating - complete") {
+        if (m_options.noConfirm) {
+            tellUser("quaymend: warning: the update file was sent, but the device was not asked for its new "
+                     "version (--no-confirm).\n");
+            finish(ExitCode::Ok, QStringLiteral("sent"), Press::Next);
+        } else {
+            m_phase = Phase::Confirming;
+        }
+    } else if (text.startsWith("Confirming - confirmed ")) {
         finish(ExitCode::Ok, QStringLiteral("updated"), Press::Next);
+    } else if (text.startsWith("Confirming - device reports ") || text == "Confirming - no answer") {
+        // Cancel or Close: the page's first button ends the run either way.
+        finish(ExitCode::NotConfirmed, QStringLiteral("not-confirmed"), Press::Next);
     } else if (text == "Updating - failed") {
         finish(ExitCode::UpdateFailed, QStringLiteral("update-failed"), Press::Next);
     } else if (text == "Updating - xmodem port error") {
@@ -217,14 +233,47 @@ void cBatchRun::checkDeadline()
     // A transfer is never cut off: the bound takes effect once it has ended.
     if (m_phase == Phase::Transfer)
         return;
-    const QByteArray notice = "quaymend: the time given with --timeout is up.\n";
-    drawProgressBar(true);
-    std::fwrite(notice.constData(), 1, size_t(notice.size()), stderr);
-    std::fflush(stderr);
-    if (m_phase == Phase::Detecting)
+    tellUser("quaymend: the time given with --timeout is up.\n");
+    if (m_phase == Phase::Confirming)
+        finish(ExitCode::NotConfirmed, QStringLiteral("not-confirmed"), Press::Nothing);
+    else if (m_phase == Phase::Detecting)
         finish(ExitCode::NoDevice, QStringLiteral("timeout"), Press::Nothing);
     else
         finish(ExitCode::NoBootLoader, QStringLiteral("timeout"), Press::Nothing);
+}
+
+void cBatchRun::tellUser(const QByteArray &text)
+{
+    drawProgressBar(true);
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+    drawProgressBar(false);
+}
+
+QVariantMap cBatchRun::resultFields() const
+{
+    const Quaymend::RunRecord &record = m_dialog->runRecord();
+    QVariantMap fields;
+    if (!record.deviceKind.isEmpty()) {
+        fields.insert(QStringLiteral("device"), record.deviceKind);
+        fields.insert(QStringLiteral("port"), record.portName);
+        const QString serial = QSerialPortInfo(record.portName).serialNumber();
+        if (!serial.isEmpty())
+            fields.insert(QStringLiteral("serialNumber"), serial);
+        fields.insert(QStringLiteral("versionBefore"), record.versionBefore);
+    }
+    if (!record.filePath.isEmpty()) {
+        fields.insert(QStringLiteral("updateFile"),
+                      QVariantMap { { QStringLiteral("path"), record.filePath },
+                                    { QStringLiteral("size"), record.fileSize },
+                                    { QStringLiteral("sha256"), QString::fromLatin1(record.fileSha256) } });
+    }
+    if (!record.versionAfter.isEmpty())
+        fields.insert(QStringLiteral("versionAfter"), record.versionAfter);
+    if (record.attemptsUsed > 0)
+        fields.insert(QStringLiteral("attempts"), record.attemptsUsed);
+    fields.insert(QStringLiteral("seconds"), qRound64(m_runClock.elapsed() / 100.0) / 10.0);
+    return fields;
 }
 
 void cBatchRun::writeLine(const QByteArray &line)
@@ -314,7 +363,7 @@ int runBatch(const CommandLine &commandLine, const UpdateSource &source)
     if (terminal)
         progress.open(stderr, QIODevice::WriteOnly);
 
-    cBatchRun run({ commandLine.json, commandLine.noDriver, commandLine.timeoutSeconds }, source, &out,
+    cBatchRun run({ commandLine.json, commandLine.noDriver, commandLine.timeoutSeconds, commandLine.noConfirm }, source, &out,
                   terminal ? &progress : nullptr);
 
 #ifndef Q_OS_WIN

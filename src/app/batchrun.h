@@ -27,6 +27,7 @@ public:
         bool json = false;
         bool noDriver = false;
         int timeoutSeconds = 0; // 0: no bound; a detection give-up then ends the run
+        bool noConfirm = false; // end at the end of the transfer, as "sent", without the device's word
     };
 
     // progress: where a terminal's one-line progress bar goes, or nullptr for none.
@@ -37,12 +38,12 @@ public:
     int run();
 
     Quaymend &dialog() { return *m_dialog; }
-    // "updated", "up-to-date", "no-update-file", "not-found", "connect-failed", "update-failed",
-    // "port-error", "file-error", "timeout", "interrupted".
+    // "updated", "sent", "up-to-date", "no-update-file", "not-found", "connect-failed",
+    // "update-failed", "not-confirmed", "port-error", "file-error", "timeout", "interrupted".
     QString outcome() const { return m_outcome; }
 
 public slots:
-    // Ctrl-C: ends the run unless a transfer is under way, which is never cut off.
+    // Ctrl-C: ends the run unless a transfer or its confirmation is under way, which is never cut off.
     void interrupt();
 
 signals:
@@ -50,7 +51,7 @@ signals:
     void lineLogged(const QByteArray &text);
 
 private:
-    enum class Phase { Detecting, Connecting, Transfer, Done };
+    enum class Phase { Detecting, Connecting, Transfer, Confirming, Done };
     enum class Press { Nothing, Next, Retry };
 
     void onLogLine(const QDateTime &when, const QString &timestamp, const QByteArray &text);
@@ -61,6 +62,8 @@ private:
     void writeLine(const QByteArray &line);
     void writeJson(const QDateTime &when, const QString &event, const QVariantMap &fields);
     void drawProgressBar(bool clear);
+    void tellUser(const QByteArray &text);
+    QVariantMap resultFields() const;
 
     Options m_options;
     QIODevice *m_out;

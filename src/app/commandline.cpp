@@ -9,7 +9,8 @@
 namespace {
 
 const char exitCodeHelp[] = "Exit codes:\n"
-                            "  0    the device runs the newest version (updated or already up to date);\n"
+                            "  0    the device runs the newest version (updated and confirmed, or already up\n"
+                            "       to date); with --no-confirm: the update file was sent;\n"
                             "       with --check: nothing stands in the way of an update\n"
                             "  1    with --check: something stands in the way of an update\n"
                             "  2    bad command line, or an update file or folder that cannot be used\n"
@@ -18,6 +19,8 @@ const char exitCodeHelp[] = "Exit codes:\n"
                             "  5    with --batch: could not connect to the boot loader\n"
                             "  6    with --batch: the update failed\n"
                             "  7    with --batch: the update port or the update file could not be used\n"
+                            "  8    with --batch: the file was sent, but the device did not confirm the update\n"
+                            "       (it reports another version, or did not answer in time)\n"
                             "  130  with --batch: interrupted before the transfer began\n";
 
 CommandLine failure(const QString &why)
@@ -52,11 +55,16 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption noDriver(QStringLiteral("no-driver"),
                                       QStringLiteral("With --batch: never offer the USB driver installation; a "
                                                      "second detection that finds nothing ends the run."));
+    const QCommandLineOption noConfirm(
+        QStringLiteral("no-confirm"),
+        QStringLiteral("With --batch: do not wait for the device to report its new version after the "
+                       "transfer (for devices that do not restart by themselves); the run ends as "
+                       "\"sent\", with a warning."));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
                                      QStringLiteral("With --batch: end the run after this many seconds (never "
                                                     "during a transfer)."),
                                      QStringLiteral("seconds"));
-    parser.addOptions({ help, version, check, batch, json, noDriver, timeout });
+    parser.addOptions({ help, version, check, batch, json, noDriver, noConfirm, timeout });
     parser.addPositionalArgument(QStringLiteral("source"),
                                  QStringLiteral("An update file, or a folder holding update files."),
                                  QStringLiteral("[update file or folder]"));
@@ -97,6 +105,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
 
     result.json = parser.isSet(json);
     result.noDriver = parser.isSet(noDriver);
+    result.noConfirm = parser.isSet(noConfirm);
     if (parser.isSet(timeout)) {
         bool ok = false;
         const QString value = parser.value(timeout);
@@ -106,7 +115,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                .arg(value));
     }
     if (result.mode != RunMode::Batch) {
-        for (const QCommandLineOption *option : { &json, &noDriver, &timeout }) {
+        for (const QCommandLineOption *option : { &json, &noDriver, &noConfirm, &timeout }) {
             if (parser.isSet(*option))
                 return failure(QStringLiteral("--%1 works with --batch only.").arg(option->names().constFirst()));
         }

@@ -20,6 +20,7 @@ constexpr int NoDevice = 4;
 constexpr int NoBootLoader = 5;
 constexpr int UpdateFailed = 6;
 constexpr int PortOrFileError = 7;
+constexpr int NotConfirmed = 8;
 constexpr int Interrupted = 130;
 } // namespace ExitCode
 
@@ -29,6 +30,7 @@ struct CommandLine
     QString sourceArgument; // the update file or folder as given; empty for the program's folder
     bool json = false;
     bool noDriver = false;
+    bool noConfirm = false;
     int timeoutSeconds = 0; // 0: no bound
     QString text;           // --help and --version output, or what is wrong (RunMode::Error)
 };

@@ -6,11 +6,13 @@
 #include "update/xmodem1ksend.h"
 
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMessageBox>
+#include <QSessionManager>
 #include <QTimer>
 
 namespace {
@@ -68,6 +70,10 @@ Quaymend::Quaymend(QWidget *parent, Qt::WindowFlags flags)
     , bootScansLeft(0)
     , updateDirectory(QCoreApplication::applicationDirPath())
     , busy(false)
+    , updateUnderWay(false)
+    , keepAwakeFailureLogged(false)
+    , confirmUpdate(true)
+    , confirmWaitMs(confirmTimeoutMs)
 {
     initResources();
     ui.setupUi(this);
@@ -99,6 +105,14 @@ Quaymend::Quaymend(QWidget *parent, Qt::WindowFlags flags)
                tr("It is recommended that all other applications are closed before proceeding."), tr("Start"),
                tr("to proceed"), QString(), QString() });
     log("Welcome screen");
+
+#ifndef QT_NO_SESSIONMANAGER
+    // Logging out mid-update would end the program and leave the device without an application.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
+        if (updateUnderWay && manager.allowsInteraction())
+            manager.cancel();
+    });
+#endif
 }
 
 Quaymend::~Quaymend()
@@ -176,6 +190,27 @@ void Quaymend::scheduleTimer(int delayMs, int code)
 {
     timerCode = code;
     QTimer::singleShot(delayMs, this, &Quaymend::timer);
+}
+
+void Quaymend::closeEvent(QCloseEvent *event)
+{
+    if (updateUnderWay) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void Quaymend::reject()
+{
+    if (updateUnderWay)
+        return;
+    QDialog::reject();
+}
+
+void Quaymend::setConfirmUpdate(bool confirm)
+{
+    confirmUpdate = confirm;
 }
 
 void Quaymend::copylog()

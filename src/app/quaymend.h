@@ -3,6 +3,7 @@
 #include "app/busyfilter.h"
 #include "app/pagetext.h"
 #include "device/serialport.h"
+#include "support/keepawake.h"
 #include "update/identify.h"
 #include "wizard/wizardstate.h"
 
@@ -10,6 +11,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QString>
 
@@ -69,6 +71,34 @@ public:
     // Called with the percentage every time the progress bar is set to one.
     void setProgressListener(std::function<void(int percent)> listener);
 
+    // Whether the wizard waits, after a transfer, for the device to report the version it was sent
+    // (the default). Off for devices that do not restart by themselves: the wizard then ends on
+    // "Update complete" as soon as the boot loader has the file.
+    void setConfirmUpdate(bool confirm);
+
+    // What one update did, for an unattended run's result: filled in as the run goes.
+    struct RunRecord
+    {
+        QString deviceKind;    // the device's description, untranslated
+        QString portName;      // the application port it was found on
+        QString versionBefore; // the reply at detection
+        QString filePath;      // the update file sent
+        qint64 fileSize = -1;
+        QByteArray fileSha256; // lower-case hex
+        QString versionAfter;  // the version the device reported after the update, once confirmed
+        int attemptsUsed = 0;
+    };
+    const RunRecord &runRecord() const { return record; }
+
+protected:
+    // From the boot command until the update is confirmed, the window cannot be closed: not by the
+    // window manager, Alt+F4, Escape or the end of the desktop session.
+    void closeEvent(QCloseEvent *event) override;
+
+public:
+    // Escape, and any other rejection: refused like a close while the update is under way.
+    void reject() override;
+
 public slots:
     void about();
     void stepWizard();
@@ -103,4 +133,19 @@ private:
     cBusyFilter busyFilter;
     bool busy;
     std::function<void(int percent)> progressListener;
+    // Set from the boot command until the device has reported back after the transfer: the device
+    // may be writing its flash, so the window stays and the computer stays awake.
+    bool updateUnderWay;
+    cKeepAwake keepAwake;
+    bool keepAwakeFailureLogged;
+    bool confirmUpdate;
+    // The version the update file carries, and how long the wizard waits for the device to say so.
+    QString expectedVersion;
+    qint32 confirmWaitMs;
+    QDeadlineTimer confirmDeadline;
+    RunRecord record;
+
+    // Off again: closing works once more, and the close button comes back unless told otherwise.
+    void setUpdateUnderWay(bool underWay, bool closeButton = true);
+    bool logUpdateFile();
 };

@@ -228,3 +228,48 @@ PageText pageUpdateComplete()
         QCoreApplication::translate("Quaymend", "The update has completed successfully."),
         QCoreApplication::translate("Quaymend", "It is now safe to disconnect your AIS device from the PC."));
 }
+
+PageText pageUpdateComplete(const QString &runningVersion)
+{
+    PageText page = pageUpdateComplete();
+    // The device's answer may not inject markup either.
+    page.line1 += QLatin1Char('\n') + QLatin1String(bodyParagraph)
+        + QCoreApplication::translate("Quaymend", "Your AIS device now runs version %1.")
+              .arg(runningVersion.toHtmlEscaped());
+    return page;
+}
+
+PageText pageConfirming()
+{
+    return busyPage(QCoreApplication::translate("Quaymend", "Updating AIS device"),
+                    QCoreApplication::translate("Quaymend", "Confirming the update..."),
+                    QLatin1String(boldOpen)
+                        + QCoreApplication::translate(
+                            "Quaymend",
+                            "The AIS device is restarting with its new firmware. Do not disconnect or "
+                            "power it down yet.")
+                        + QLatin1String(spanClose));
+}
+
+PageText pageNotConfirmed(const QString &reportedVersion, const QString &expectedVersion)
+{
+    return retryPage(
+        QCoreApplication::translate("Quaymend", "Update not confirmed"),
+        QCoreApplication::translate("Quaymend", "Your AIS device reports version %1 instead of %2.")
+            .arg(reportedVersion.toHtmlEscaped(), expectedVersion.toHtmlEscaped()),
+        QCoreApplication::translate("Quaymend", "You may retry, or contact your supplier for support."));
+}
+
+PageText pageNoConfirmation()
+{
+    return { QCoreApplication::translate("Quaymend", "No answer from your AIS device"),
+             QCoreApplication::translate(
+                 "Quaymend", "The update file was sent, but the AIS device has not reported back yet."),
+             QLatin1String(boldOpen)
+                 + QCoreApplication::translate("Quaymend", "Do not disconnect or power down the AIS device yet.")
+                 + QLatin1String(spanClose),
+             QCoreApplication::translate("Quaymend", "Close"),
+             QCoreApplication::translate("Quaymend", "to exit or "),
+             QCoreApplication::translate("Quaymend", "Retry"),
+             QCoreApplication::translate("Quaymend", "to ask it again.") };
+}

@@ -26,6 +26,11 @@ PageText pageRestarting();
 PageText pagePortError();
 PageText pageFileError();
 PageText pageUpdateComplete();
+// The update complete page once the device has reported the version it now runs.
+PageText pageUpdateComplete(const QString &runningVersion);
+PageText pageConfirming();
+PageText pageNotConfirmed(const QString &reportedVersion, const QString &expectedVersion);
+PageText pageNoConfirmation();
 
 // The title of the pages that follow an identification: "<description> found".
 QString deviceTitle(const Identification &device);

@@ -1,10 +1,13 @@
 #include "app/quaymend.h"
+#include "support/regularfile.h"
 #include "support/trace.h"
 #include "update/xmodem1ksend.h"
 #include "wizard/pages.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -28,6 +31,7 @@ constexpr milliseconds driverBranchDelay { 0 };
 constexpr int attemptsPerSeries = 6;
 // The sender sets its final status just before it closes the port; this bounds the wait for that.
 constexpr milliseconds transferEndWait { 2000 };
+constexpr milliseconds confirmScanInterval { 50 };
 
 // No close or minimise button while the device's flash is being written.
 constexpr Qt::WindowFlags transferWindowFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
@@ -41,19 +45,52 @@ int ms(milliseconds delay)
 
 } // namespace
 
+void Quaymend::setUpdateUnderWay(bool underWay, bool closeButton)
+{
+    updateUnderWay = underWay;
+    // Setting window flags hides a widget, so every change is followed by show(). The toolkit adds
+    // hints of its own to the flags, so only the two buttons tell the sets apart.
+    const Qt::WindowFlags flags = underWay || !closeButton ? transferWindowFlags : normalWindowFlags;
+    const Qt::WindowFlags buttons = Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+    if ((windowFlags() & buttons) != (flags & buttons)) {
+        const bool wasVisible = isVisible();
+        setWindowFlags(flags);
+        if (wasVisible)
+            show();
+    }
+    if (!underWay) {
+        keepAwake.release();
+        return;
+    }
+    std::string why;
+    if (!keepAwake.acquire(why) && !keepAwakeFailureLogged) {
+        // Said once a run: the update goes on, the computer may sleep meanwhile.
+        keepAwakeFailureLogged = true;
+        log("Cannot keep the computer awake - " + QByteArray::fromStdString(why));
+    }
+}
+
+bool Quaymend::logUpdateFile()
+{
+    const QString path = updateFilePath();
+    QFile file;
+    if (!openRegularFile(file, path))
+        return false;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return false;
+    record.filePath = path;
+    record.fileSize = file.size();
+    record.fileSha256 = hash.result().toHex();
+    log("Update file: " + QFileInfo(path).fileName().toUtf8() + ", " + QByteArray::number(record.fileSize)
+        + " bytes, SHA-256 " + record.fileSha256);
+    return true;
+}
+
 void Quaymend::stepWizard()
 {
     ui.CopyLogButton->hide();
 
-    // Setting window flags hides a widget, so every change is followed by show(). The toolkit adds
-    // hints of its own to the flags, so only the two buttons tell the sets apart.
-    const auto useWindowFlags = [this](Qt::WindowFlags flags) {
-        const Qt::WindowFlags buttons = Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
-        if ((windowFlags() & buttons) != (flags & buttons)) {
-            setWindowFlags(flags);
-            show();
-        }
-    };
     // Where a new attempt of the update starts: a device without application gets no boot command.
     const WizardState attemptState = bootLoaderOnly ? StateBootloaderConnect : StateBoot;
 
@@ -120,6 +157,11 @@ void Quaymend::stepWizard()
             case DetectionOutcome::UpdateRequired:
                 log("Detecting AIS - update required");
                 updateAttempts = attemptsPerSeries;
+                if (const DeviceType *type = identifyDevice(detection.reply))
+                    record.deviceKind = QLatin1String(type->description);
+                record.portName = applicationPortName;
+                record.versionBefore = QString::fromLatin1(detection.reply);
+                record.versionAfter.clear();
                 if (bootLoaderOnly) {
                     wizardState = StateBootloaderConnect;
                     bootScansLeft = bootloaderScans;
@@ -159,6 +201,7 @@ void Quaymend::stepWizard()
 
     case StateBoot:
         log("Booting");
+        setUpdateUnderWay(true);
         showPage(pageSwitching());
         setProgressBusy();
         usbBoot();
@@ -168,6 +211,9 @@ void Quaymend::stepWizard()
         break;
 
     case StateBootloaderConnect: {
+        // A device without application gets no boot command: its update is under way from here.
+        if (bootLoaderOnly && bootScansLeft == bootloaderScans)
+            setUpdateUnderWay(true);
         showPage(pageConnecting());
         bool portFound = false;
         if (bootScansLeft > 0) {
@@ -179,8 +225,9 @@ void Quaymend::stepWizard()
         if (portFound) {
             if (usbBootHandshake()) {
                 log("Connecting - connected");
-                useWindowFlags(transferWindowFlags);
+                setUpdateUnderWay(true);
                 showPage(pageUpdateInProgress());
+                logUpdateFile();
                 // One thread object for the whole run: every attempt sends the file chosen first.
                 if (!transferThread)
                     transferThread = new cXmodem1KSend(
@@ -191,6 +238,8 @@ void Quaymend::stepWizard()
                 scheduleTimer(ms(transferPollInterval), StateTransfer);
             } else if (--updateAttempts <= 0) {
                 log("Connecting - failed");
+                setUpdateUnderWay(false);
+                record.attemptsUsed = attemptsPerSeries;
                 showPage(pageConnectFailed());
                 ui.ProgressBar->hide();
                 wizardState = StateFinished;
@@ -205,7 +254,7 @@ void Quaymend::stepWizard()
         // A boot loader that stays away after a timed-out transfer would otherwise keep the user
         // in a busy window without a close button for good.
         if (bootScansLeft == 0)
-            useWindowFlags(normalWindowFlags);
+            setUpdateUnderWay(false);
         if (bootScansLeft > 0 || bootLoaderOnly) {
             QM_TRACE("Quaymend::stepWizard") << "Rescanning:" << bootScansLeft;
             scheduleTimer(ms(bootloaderScanInterval), StateBootloaderConnect);
@@ -232,6 +281,9 @@ void Quaymend::stepWizard()
         if (status == XmodemTimeout) {
             if (--updateAttempts <= 0) {
                 log("Updating - failed");
+                // This page keeps the transfer's title bar; closing it by the window manager works.
+                setUpdateUnderWay(false, false);
+                record.attemptsUsed = attemptsPerSeries;
                 ui.ProgressBar->hide();
                 showPage(pageUpdateFailed());
                 ui.CopyLogButton->show();
@@ -246,15 +298,28 @@ void Quaymend::stepWizard()
             }
             break;
         }
-        useWindowFlags(normalWindowFlags);
         if (status == XmodemComplete) {
             // The sender publishes 100 before it reports completion; the reading above may be
             // older than the status, so the bar is brought up to date here.
             setProgressPercent(transferThread->progress);
             log("Updating - complete");
-            wizardState = StateFinished;
-            showPage(pageUpdateComplete());
-        } else if (status == XmodemFileError) {
+            record.attemptsUsed = attemptsPerSeries - updateAttempts + 1;
+            if (confirmUpdate) {
+                // The boot loader has the file; only the device's own answer tells that it took it.
+                // The version of the file this transfer sent, whatever was chosen since.
+                expectedVersion = updateVersionOf(
+                    QFileInfo(QString::fromStdString(transferThread->fileName)).fileName());
+                wizardState = StateConfirm;
+                stepWizard();
+            } else {
+                setUpdateUnderWay(false);
+                wizardState = StateFinished;
+                showPage(pageUpdateComplete());
+            }
+            break;
+        }
+        setUpdateUnderWay(false);
+        if (status == XmodemFileError) {
             log("Updating - xmodem file error");
             ui.CopyLogButton->show();
             wizardState = StateFinished;
@@ -267,6 +332,58 @@ void Quaymend::stepWizard()
             wizardState = StateFinished;
             ui.ProgressBar->hide();
             showPage(pagePortError());
+        }
+        break;
+    }
+
+    case StateConfirm:
+        log("Confirming");
+        setUpdateUnderWay(true);
+        showPage(pageConfirming());
+        setProgressBusy();
+        confirmDeadline = QDeadlineTimer(confirmWaitMs);
+        scheduleTimer(ms(confirmScanInterval), StateConfirmScan);
+        break;
+
+    case StateConfirmScan: {
+        // The scan writes its own lines, as at detection; what it finds must not change the file
+        // or the kind of run chosen then.
+        const QString chosenFile = updateFileName;
+        const bool wasBootLoaderOnly = bootLoaderOnly;
+        const bool answered = scanApplicationPort() && detection.outcome != DetectionOutcome::NotRecognised;
+        updateFileName = chosenFile;
+        bootLoaderOnly = wasBootLoaderOnly;
+        if (!answered && !confirmDeadline.hasExpired()) {
+            scheduleTimer(ms(confirmScanInterval), StateConfirmScan);
+            break;
+        }
+        ui.ProgressBar->hide();
+        setUpdateUnderWay(false);
+        const QString reported = QString::fromLatin1(detection.reply);
+        if (!answered) {
+            log("Confirming - no answer");
+            ui.CopyLogButton->show();
+            wizardState = StateFinished;
+            retryState = StateConfirm;
+            showPage(pageNoConfirmation());
+        } else if (reported == expectedVersion) {
+            log("Confirming - confirmed " + detection.reply);
+            record.versionAfter = reported;
+            setProgressPercent(100);
+            wizardState = StateFinished;
+            showPage(pageUpdateComplete(reported));
+        } else {
+            log("Confirming - device reports " + detection.reply + ", expected " + expectedVersion.toUtf8());
+            ui.CopyLogButton->show();
+            wizardState = StateFinished;
+            // A new run from detection: the device tells again what it runs, and the file is
+            // chosen afresh.
+            retryState = StateDetect;
+            detectScansLeft = detectScans;
+            bootLoaderOnly = false;
+            delete transferThread;
+            transferThread = nullptr;
+            showPage(pageNotConfirmed(reported, expectedVersion));
         }
         break;
     }

@@ -15,4 +15,10 @@ enum WizardState : qint32 {
     StateFinished = 11,
     StateConnectFailed = 12,
     StateDriverFailed = 13,
+    // After a transfer: the new version is asked for until the device answers or the bound ends.
+    StateConfirm = 14,
+    StateConfirmScan = 15,
 };
+
+// How long the device has, after the end of a transfer, to restart and report its new version.
+constexpr qint32 confirmTimeoutMs = 60000;

@@ -24,4 +24,6 @@ struct QuaymendProbe
     static QString &logText(Quaymend &d) { return d.logText; }
     static cBusyFilter &busyFilter(Quaymend &d) { return d.busyFilter; }
     static bool &busy(Quaymend &d) { return d.busy; }
+    static bool &updateUnderWay(Quaymend &d) { return d.updateUnderWay; }
+    static qint32 &confirmWaitMs(Quaymend &d) { return d.confirmWaitMs; }
 };

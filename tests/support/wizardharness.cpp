@@ -39,6 +39,8 @@ const QStringList ownLines = {
     QStringLiteral("Updating - xmodem port error"),
     QStringLiteral("Updating - xmodem file error"),
     QStringLiteral("Updating - complete"),
+    QStringLiteral("Confirming"),
+    QStringLiteral("Confirming - no answer"),
     QStringLiteral("Complete"),
     QStringLiteral("Connect failed"),
     QStringLiteral("Driver install failed"),
@@ -68,9 +70,21 @@ QStringList logLines(Quaymend &dialog)
 
 QStringList wizardLines(Quaymend &dialog, const QStringList &extra)
 {
+    return ownLinesOf(logLines(dialog), extra);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList ownLinesOf(const QStringList &lines, const QStringList &extra)
+{
     QStringList kept;
-    for (const QString &line : logLines(dialog)) {
-        if (ownLines.contains(line) || extra.contains(line))
+    for (const QString &line : lines) {
+        // The confirmation's outcome names the versions it met.
+        if (ownLines.contains(line) || extra.contains(line) || line.startsWith(QLatin1String("Confirming - ")))
             kept << line;
     }
     return kept;

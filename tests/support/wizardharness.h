@@ -17,6 +17,12 @@ QStringList logLines(Quaymend &dialog);
 // (the device's reply and the update version). The device link's lines are left out.
 QStringList wizardLines(Quaymend &dialog, const QStringList &extra = {});
 
+// The lines of an update log (timestamps stripped) that the state machine writes itself.
+QStringList ownLinesOf(const QStringList &lines, const QStringList &extra = {});
+
+// The whole content of a file; empty when it cannot be read.
+QByteArray readFile(const QString &path);
+
 // How often the wizard wrote line.
 int countLine(Quaymend &dialog, const QString &line);
 

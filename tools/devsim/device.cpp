@@ -126,6 +126,10 @@ void cDevice::enterBootLoader(cApplication *application)
 
 void cDevice::imageReceived()
 {
+    if (m_options.noRestart) {
+        devLog(QStringLiteral("staying in boot loader (no-restart)"));
+        return;
+    }
     m_timers.push_back(m_loop.after(m_options.restartDelayMs, [this]() {
         for (auto &bootLoader : m_bootLoaders)
             bootLoader->close();

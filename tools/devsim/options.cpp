@@ -69,6 +69,7 @@ Log lines on stderr (one event each, stable wording; <n> is the block position):
   devsim: EOT ACK without data, staying in boot loader
   devsim: image written <bytes> bytes to <path> / image not written (no --image), <bytes> bytes
   devsim: restarted into application
+  devsim: staying in boot loader (no-restart)
   devsim: device vanished during block <n> (fault)
   devsim: device unplugged during block <n> (fault replug) / device replugged
   devsim: tx X instead of C (fault bad-handshakes, <k> left)
@@ -132,6 +133,7 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
     add("reply-delay", "Delay before the application answers appver (default 0).", "ms");
     add("start-delay", "Delay before the first port appears; the ports file starts empty (default 0).", "ms");
     add("no-app", "The device has no application: it starts in its boot loader.");
+    add("no-restart", "After a complete update the device stays in its boot loader; no application comes back.");
     add("silent-port", "List an extra 3E71 port before the device that never answers.");
     add("foreign-port", "List an extra 0403 port first that answers appver like a device.");
     add("link-speed", "Bytes per second the device reads and writes (default 0 = unlimited).", "bps");
@@ -196,6 +198,7 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
         return eParseResult::Error;
 
     options.noApp = parser.isSet(QStringLiteral("no-app"));
+    options.noRestart = parser.isSet(QStringLiteral("no-restart"));
     options.silentPort = parser.isSet(QStringLiteral("silent-port"));
     options.foreignPort = parser.isSet(QStringLiteral("foreign-port"));
     options.nakEot = parser.isSet(QStringLiteral("nak-eot"));

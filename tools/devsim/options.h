@@ -21,6 +21,7 @@ struct cOptions
     qint64 linkSpeed = 0; // bytes per second, 0 = as fast as the pty goes
 
     bool noApp = false;
+    bool noRestart = false; // after an update the device stays in its boot loader
     bool silentPort = false;
     bool foreignPort = false;
 
