@@ -6,7 +6,8 @@
 #     scripts/mutate.sh            every mutant (takes minutes; not part of CI)
 #     scripts/mutate.sh 3 7        only the mutants on those rows of the table (1 is the first)
 #
-# Builds into build-mutate/ (or $QUAYMEND_MUTATE_BUILD), keeps each run's output in its logs/.
+# The slips go into the working tree's files, so leave them alone while it runs. Builds into
+# build-mutate/ (or $QUAYMEND_MUTATE_BUILD), keeps each run's output in its logs/.
 # The unchanged code must pass every named test first, or no score would mean anything. The
 # mutated file is put back on any exit, Ctrl-C included; a run killed outright leaves a note that
 # the next run acts on before anything else. Exit status 0 only when every mutant was caught.

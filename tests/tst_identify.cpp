@@ -26,9 +26,11 @@ QHash<QByteArray, QByteArray> swapAfterLook;
 int stat(const char *path, struct stat *info) noexcept
 {
     const int result = ::fstatat(AT_FDCWD, path, info, 0);
-    const QByteArray replacement = swapAfterLook.take(path);
-    if (!replacement.isEmpty())
-        ::rename(replacement.constData(), path);
+    if (!swapAfterLook.isEmpty()) {
+        const QByteArray replacement = swapAfterLook.take(path);
+        if (!replacement.isEmpty())
+            ::rename(replacement.constData(), path);
+    }
     return result;
 }
 
