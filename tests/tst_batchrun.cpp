@@ -25,7 +25,10 @@ const QString updateName = QStringLiteral("730400_03_00_01.hex");
 const QRegularExpression stamp(QStringLiteral("^\\d\\d \\S+ \\d{4} - \\d\\d:\\d\\d:\\d\\d\\.\\d{3} : "));
 
 // What a test does to the wizard when a line is written (a shorter budget, a Ctrl-C, ...).
-enum class Hook { None, ShortDetection, OneAttempt, InterruptWhileDetecting, InterruptDuringTransfer };
+enum class Hook {
+    None, ShortDetection, OneAttempt, InterruptWhileDetecting, InterruptDuringTransfer,
+    EmptyFile, RemoveFile // once the device has been found
+};
 
 // The update log's lines without their timestamps, and with the simulator's port names (which
 // carry their folder, the process ID and a counter) made alike.
@@ -86,6 +89,8 @@ void tst_BatchRun::initTestCase()
 void tst_BatchRun::init()
 {
     QFile::remove(logPath());
+    // Some rows empty or remove the update file once the device has been found.
+    QCOMPARE(writeUpdateFile(m_files + u'/' + updateName, int(m_update.size())), m_update);
 }
 
 void tst_BatchRun::endings_data()
@@ -115,6 +120,11 @@ void tst_BatchRun::endings_data()
                                      << Hook::OneAttempt << 5 << "connect-failed" << "Complete";
     QTest::newRow("transfer fails") << QStringList { "--nak-all" } << true << false << false << 0 << Hook::OneAttempt
                                     << 6 << "update-failed" << "Complete";
+    // An empty file is refused before the port is used.
+    QTest::newRow("port error") << device << true << true << false << 0 << Hook::EmptyFile << 7 << "port-error"
+                                << "Complete";
+    QTest::newRow("file error") << device << true << false << false << 0 << Hook::RemoveFile << 7 << "file-error"
+                                << "Complete";
     QTest::newRow("no boot loader within the bound") << QStringList { "--fault", "no-bootloader" } << true << true
                                                      << false << 4 << Hook::None << 5 << "timeout" << "Connecting";
     QTest::newRow("Ctrl-C while detecting") << (device + QStringList { "--start-delay", "20000" }) << true << true << false << 0 << Hook::InterruptWhileDetecting
@@ -152,6 +162,10 @@ void tst_BatchRun::endings()
     connect(&run, &cBatchRun::lineLogged, &run, [&](const QByteArray &text) {
         if (hook == Hook::ShortDetection && text == "Detecting AIS")
             QuaymendProbe::detectScansLeft(run.dialog()) = 1;
+        if (hook == Hook::EmptyFile && text == "Detecting AIS - update required")
+            QFile::resize(m_files + u'/' + updateName, 0);
+        if (hook == Hook::RemoveFile && text == "Detecting AIS - update required")
+            QFile::remove(m_files + u'/' + updateName);
         if (hook == Hook::OneAttempt && text == "Detecting AIS - update required")
             QTimer::singleShot(0, &run, [&] { QuaymendProbe::updateAttempts(run.dialog()) = 1; });
         if (hook == Hook::InterruptWhileDetecting && text == "Detecting AIS") {

@@ -50,7 +50,6 @@ class tst_BootSwitch : public QObject
 
 private slots:
     void bootCommandSentence();
-    void usbBootSendsBootCommand();
     void usbBootRetriesOpen_data();
     void usbBootRetriesOpen();
     void handshake_data();
@@ -74,27 +73,13 @@ void tst_BootSwitch::bootCommandSentence()
              QByteArray::number(sum, 16).toUpper().rightJustified(2, '0'));
 }
 
-void tst_BootSwitch::usbBootSendsBootCommand()
-{
-    cFakePort port;
-    LogCollector log;
-    SleepRecorder sleep;
-    usbBoot(port, "ttyACM0", log.fn(), sleep.fn());
-    QCOMPARE(port.openedNames, QStringList { "ttyACM0" });
-    QCOMPARE(port.openModes.value(0), QIODevice::ReadWrite | QIODevice::Unbuffered);
-    QCOMPARE(port.written, QByteArray("$PKVR,0,3,0x6D1F48A3,0,bootcmd 0x5A3C9E01,0*42\r\n"));
-    QCOMPARE(port.writes.size(), 48);
-    QCOMPARE(log.lines, QList<QByteArray> { "Boot command: $PKVR,0,3,0x6D1F48A3,0,bootcmd 0x5A3C9E01,0*42" });
-    QVERIFY(!port.isOpen());
-    QVERIFY(sleep.sleeps.isEmpty());
-}
-
 void tst_BootSwitch::usbBootRetriesOpen_data()
 {
     QTest::addColumn<int>("failures");
     QTest::addColumn<int>("attempts");
     QTest::addColumn<bool>("sent");
 
+    QTest::newRow("opens at once") << 0 << 1 << true;
     QTest::newRow("port missing") << -1 << 6 << false;
     QTest::newRow("opens at the sixth") << 5 << 6 << true;
     QTest::newRow("opens at the second") << 1 << 2 << true;
@@ -113,8 +98,14 @@ void tst_BootSwitch::usbBootRetriesOpen()
     usbBoot(port, "ttyACM0", log.fn(), sleep.fn());
     QCOMPARE(port.openAttempts, attempts);
     QCOMPARE(sleep.sleeps, QList<int>(attempts - 1, 1000));
-    QCOMPARE(!port.written.isEmpty(), sent);
-    QCOMPARE(log.lines.size(), sent ? 1 : 0);
+    const QByteArray sentence = "$PKVR,0,3,0x6D1F48A3,0,bootcmd 0x5A3C9E01,0*42";
+    QCOMPARE(port.written, sent ? sentence + "\r\n" : QByteArray());
+    QCOMPARE(port.writes.size(), sent ? 48 : 0); // a byte at a time
+    QCOMPARE(log.lines, sent ? QList<QByteArray> { "Boot command: " + sentence } : QList<QByteArray> {});
+    QCOMPARE(port.openedNames, sent ? QStringList { "ttyACM0" } : QStringList {});
+    QCOMPARE(port.openModes,
+             sent ? QList<QIODevice::OpenMode> { QIODevice::ReadWrite | QIODevice::Unbuffered }
+                  : QList<QIODevice::OpenMode> {});
     QVERIFY(port.writtenWhileClosed.isEmpty());
     QVERIFY(!port.isOpen());
 }

@@ -5,6 +5,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QHash>
+
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,9 +16,30 @@ Q_DECLARE_METATYPE(DetectionOutcome)
 
 namespace {
 
+// Paths that the next look at them (stat) replaces with another file, as someone could between
+// the program's look at an update file and its open.
+QHash<QByteArray, QByteArray> swapAfterLook;
+
+} // namespace
+
+// Takes the place of the C library's stat in this program, the code under test included.
+int stat(const char *path, struct stat *info) noexcept
+{
+    const int result = ::fstatat(AT_FDCWD, path, info, 0);
+    if (!swapAfterLook.isEmpty()) {
+        const QByteArray replacement = swapAfterLook.take(path);
+        if (!replacement.isEmpty())
+            ::rename(replacement.constData(), path);
+    }
+    return result;
+}
+
+namespace {
+
 // Names ending in "/" become directories, "name|fifo" a FIFO, "name->target" a symbolic link
 // (target "fifo": a FIFO beside it, "file": a regular file beside it, else the path as given),
-// "name!" a file nobody but root may read; the rest empty files.
+// "name!" a file nobody but root may read, "name~target" an empty file that is replaced by a FIFO
+// ("fifo") or a link to target right after the program's first look at it; the rest empty files.
 void populate(const QString &directory, const QStringList &entries)
 {
     for (const QString &entry : entries) {
@@ -36,6 +61,16 @@ void populate(const QString &directory, const QStringList &entries)
                 populate(directory, { QStringLiteral("target-of-") + name + (kind == QLatin1String("fifo") ? "|fifo" : "") });
             }
             QVERIFY(QFile::link(target, directory + u'/' + name));
+            continue;
+        }
+        if (entry.contains(u'~')) {
+            const QString name = entry.section(u'~', 0, 0);
+            const QString target = entry.section(u'~', 1);
+            const QString hidden = QStringLiteral(".swap-") + name;
+            populate(directory,
+                     { name, hidden + (target == QLatin1String("fifo") ? "|fifo" : "->" + target) });
+            swapAfterLook.insert(QFile::encodeName(directory + u'/' + name),
+                                 QFile::encodeName(directory + u'/' + hidden));
             continue;
         }
         if (entry.endsWith(u'!')) {
@@ -152,6 +187,10 @@ void tst_Identify::identify_data()
                          "730412_05_06_11.img->/dev/zero", "730412_05_06_12.hex->/nonexistent/file" }
         << O::UpdateRequired << cs << "730412_05_06_08.hex"
         << "730412.05.06.08" << false;
+    QTest::newRow("swapped for a FIFO or a device between look and open")
+        << QByteArray("730412.05.06.07")
+        << QStringList { "730412_05_06_08.hex", "730412_05_06_09.hex~fifo", "730412_05_06_10.img~/dev/zero" }
+        << O::UpdateRequired << cs << "730412_05_06_08.hex" << "730412.05.06.08" << false;
     QTest::newRow("link to a regular file") << QByteArray("730412.05.06.07")
                                             << QStringList { "730412_05_06_08.hex", "730412_05_06_09.hex->file" }
                                             << O::UpdateRequired << cs << "730412_05_06_09.hex"
@@ -176,6 +215,7 @@ void tst_Identify::identify()
         QSKIP("root reads every file");
     QTemporaryDir directory;
     QVERIFY(directory.isValid());
+    swapAfterLook.clear();
     populate(directory.path(), files);
     // Hidden files never count, whatever their name.
     populate(directory.path(), { ".799999_99_99_99.hex" });

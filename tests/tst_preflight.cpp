@@ -131,6 +131,11 @@ void tst_Preflight::findings_data()
                                  "Quaymend's udev rule (70-quaymend.rules",
                                  "\"sudo setfacl -m u:alice:rw /dev/ttyACM0\"" }
                        << QStringList { "usermod" };
+    QTest::newRow("group may only read") << Setup([](cFakeSystem &s, UpdateSource &) {
+        s.portAccess = PortAccess::NoPermission;
+        s.node = { true, "root", "dialout", 0640 };
+    }) << false << QStringList { "with mode 0640, which lets no one else use it." }
+                       << QStringList { "usermod" };
     QTest::newRow("busy, holder found") << Setup([](cFakeSystem &s, UpdateSource &) {
         s.portAccess = PortAccess::Busy;
         s.holders = { { 812, "minicom" } };
@@ -158,6 +163,11 @@ void tst_Preflight::findings_data()
         s.properties.insert("ID_MM_DEVICE_IGNORE", "1");
     }) << true << QStringList { "[ok] ModemManager is running and leaves /dev/ttyACM0 alone (ID_MM_DEVICE_IGNORE=1)." }
                       << QStringList {};
+    QTest::newRow("ModemManager told it may probe") << Setup([](cFakeSystem &s, UpdateSource &) {
+        s.modemManager = true;
+        s.properties.insert("ID_MM_DEVICE_IGNORE", "0");
+    }) << false << QStringList { "[problem] ModemManager is running and may probe /dev/ttyACM0" }
+                       << QStringList { "leaves /dev/ttyACM0 alone" };
     QTest::newRow("simulated port") << Setup([](cFakeSystem &s, UpdateSource &) {
         s.ports = { { "/tmp/sim/ttySIM1", "/tmp/sim/ttySIM1", 0x3E71, -1, "", "", true } };
         s.modemManager = true;
@@ -230,9 +240,19 @@ void tst_Preflight::commandLine_data()
     QTest::newRow("check and batch") << QStringList { "--check", "--batch" } << RunMode::Error << ""
                                      << "cannot be used together" << 0;
     QTest::newRow("json alone") << QStringList { "--json" } << RunMode::Error << "" << "--json works with --batch only" << 0;
+    QTest::newRow("json with check") << QStringList { "--check", "--json" } << RunMode::Error << ""
+                                     << "--json works with --batch only" << 0;
+    QTest::newRow("no-driver with check") << QStringList { "--check", "--no-driver" } << RunMode::Error << ""
+                                          << "--no-driver works with --batch only" << 0;
+    QTest::newRow("timeout with check") << QStringList { "--check", "--timeout", "90" } << RunMode::Error << ""
+                                        << "--timeout works with --batch only" << 0;
     QTest::newRow("timeout not a number") << QStringList { "--batch", "--timeout", "soon" } << RunMode::Error << ""
                                           << "not \"soon\"" << 0;
     QTest::newRow("timeout zero") << QStringList { "--batch", "--timeout=0" } << RunMode::Error << "" << "from 1" << 0;
+    QTest::newRow("timeout of a week") << QStringList { "--batch", "--timeout=604800" } << RunMode::Batch << "" << ""
+                                       << 604800;
+    QTest::newRow("timeout over a week") << QStringList { "--batch", "--timeout=604801" } << RunMode::Error << ""
+                                         << "to 604800" << 0;
     QTest::newRow("timeout missing") << QStringList { "--batch", "--timeout" } << RunMode::Error << ""
                                      << "Missing value after '--timeout'." << 0;
 }

@@ -47,8 +47,8 @@ private slots:
     void readResponse();
     void readResponseTimesOut_data();
     void readResponseTimesOut();
+    void queryDevice_data();
     void queryDevice();
-    void queryDeviceWithoutPort();
     void queryDeviceOnSimulator_data();
     void queryDeviceOnSimulator();
 };
@@ -156,38 +156,40 @@ void tst_SentenceChannel::readResponseTimesOut()
     QCOMPARE(log.lines, QList<QByteArray> { "Response: " + text });
 }
 
+void tst_SentenceChannel::queryDevice_data()
+{
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("port opens") << true;
+    QTest::newRow("port will not open") << false; // nothing sent, nothing logged, no waiting
+}
+
 void tst_SentenceChannel::queryDevice()
 {
+    QFETCH(bool, opens);
     cFakePort port;
+    port.failOpens = opens ? 0 : -1;
     port.onWrite = [](cFakePort &p, const QByteArray &) {
         if (p.written.endsWith("\r\n"))
             p.feed(line("$PKVR,255,0,0,730400.03.00.00"));
     };
     LogCollector log;
-    QCOMPARE(::queryDevice(port, "ttyACM3", "appver", log.fn()), QByteArray("730400.03.00.00"));
-    QCOMPARE(port.openedNames, QStringList { "ttyACM3" });
-    QCOMPARE(port.openModes.value(0), QIODevice::ReadWrite | QIODevice::Unbuffered);
-    QCOMPARE(port.closes, 1);
-    QVERIFY(!port.isOpen());
-    QCOMPARE(port.written, QByteArray("$PKVR,0,0,0,2,appver,0*2D\r\n"));
-    QCOMPARE(log.lines,
-             (QList<QByteArray> { "Command: $PKVR,0,0,0,2,appver,0*2D", "Response: 730400.03.00.00" }));
-}
-
-void tst_SentenceChannel::queryDeviceWithoutPort()
-{
-    cFakePort port;
-    port.failOpens = -1;
-    LogCollector log;
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(::queryDevice(port, "ttyACM3", "appver", log.fn()), QByteArray());
+    QCOMPARE(::queryDevice(port, "ttyACM3", "appver", log.fn()),
+             opens ? QByteArray("730400.03.00.00") : QByteArray());
     QVERIFY(clock.elapsed() < 500);
     QCOMPARE(port.openAttempts, 1);
-    QVERIFY(port.written.isEmpty());
+    QCOMPARE(port.openedNames, opens ? QStringList { "ttyACM3" } : QStringList {});
+    QCOMPARE(port.openModes.value(0, QIODevice::ReadWrite | QIODevice::Unbuffered),
+             QIODevice::ReadWrite | QIODevice::Unbuffered);
+    QCOMPARE(port.closes, opens ? 1 : 0);
+    QVERIFY(!port.isOpen());
+    QCOMPARE(port.written, opens ? QByteArray("$PKVR,0,0,0,2,appver,0*2D\r\n") : QByteArray());
     QVERIFY(port.writtenWhileClosed.isEmpty());
-    QVERIFY(log.lines.isEmpty());
-
+    const QList<QByteArray> lines { "Command: $PKVR,0,0,0,2,appver,0*2D", "Response: 730400.03.00.00" };
+    QCOMPARE(log.lines, opens ? lines : QList<QByteArray> {});
+    if (opens)
+        return;
     cSerialPort missing;
     configurePort(missing);
     QCOMPARE(::queryDevice(missing, "/nonexistent/ttyQM0", "appver", log.fn()), QByteArray());

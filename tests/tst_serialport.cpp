@@ -1,6 +1,7 @@
-// The serial port adapter's writes on a real pseudo-terminal: every byte a write reports taken
+// The serial port adapter on a real pseudo-terminal. Writes: every byte a write reports taken
 // reaches the peer, in order, and a write that times out against a peer that stopped reading
-// drops only its own remainder, never bytes the driver took from earlier writes.
+// drops only its own remainder, never bytes the driver took from earlier writes. Line reads: no
+// more than the caller's buffer holds, ending after a LF or a time-out.
 #include "device/serialport.h"
 
 #include <QElapsedTimer>
@@ -135,6 +136,49 @@ private slots:
         QVERIFY(received.startsWith(earlier));
         QVERIFY(received.mid(earlier.size()) == big.left(int(taken)));
         port.close();
+    }
+
+    void readLine_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<int>("size"); // the caller's buffer
+        QTest::addColumn<QList<QByteArray>>("lines"); // what each read returns, in turn
+
+        QTest::newRow("two lines, one at a time")
+            << QByteArray("$A*1\r\n$B\n") << 16 << QList<QByteArray> { "$A*1\r\n", "$B\n" };
+        QTest::newRow("longer than the buffer")
+            << QByteArray("0123456789\n") << 8 << QList<QByteArray> { "0123456", "789\n" };
+        QTest::newRow("LF just past the buffer")
+            << QByteArray("0123456\n") << 8 << QList<QByteArray> { "0123456", "\n" };
+        QTest::newRow("silence ends a part line")
+            << QByteArray("0123") << 8 << QList<QByteArray> { "0123", "" };
+        QTest::newRow("room for the NUL alone") << QByteArray("0\n") << 1 << QList<QByteArray> { "", "" };
+    }
+
+    void readLine()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(int, size);
+        QFETCH(QList<QByteArray>, lines);
+        Pty pty;
+        QVERIFY(!pty.slavePath.isEmpty());
+        cSerialPort port;
+        port.setPortName(pty.slavePath);
+        port.setQueryMode(cPort::Polling);
+        port.setTimeout(200);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QCOMPARE(::write(pty.master, sent.constData(), size_t(sent.size())), ssize_t(sent.size()));
+        for (const QByteArray &line : lines) {
+            // Guard bytes behind the caller's buffer must stay as they are.
+            QByteArray buffer(size + 8, '#');
+            QCOMPARE(port.readLine(buffer.data(), size), qint64(line.size()));
+            QCOMPARE(QByteArray(buffer.constData()), line);
+            QCOMPARE(buffer.mid(size), QByteArray(8, '#'));
+        }
+        port.close();
+        char byte = '#';
+        QCOMPARE(port.readLine(&byte, 1), qint64(-1));
+        QCOMPARE(byte, '\0');
     }
 };
 

@@ -189,18 +189,19 @@ void tst_UpdateLog::twoRunsShareOneFile()
 
 void tst_UpdateLog::unwritableTempDirKeepsLines_data()
 {
-    QTest::addColumn<bool>("missing");
-    // A file where the directory should be: no one, not even root, can create the log there.
-    QTest::newRow("file in its place") << false;
+    QTest::addColumn<QString>("kind");
+    // A file or a device where the folder should be: no one, not even root, can create the log there.
+    QTest::newRow("file in its place") << "file";
+    QTest::newRow("device in its place") << "device";
     // QDir::tempPath() is then empty; the log must not go to the root folder or the working one.
-    QTest::newRow("missing folder") << true;
+    QTest::newRow("missing folder") << "missing";
 }
 
 void tst_UpdateLog::unwritableTempDirKeepsLines()
 {
-    QFETCH(bool, missing);
-    const QString blocker = tmp->path() + "/not-a-dir";
-    if (!missing) {
+    QFETCH(QString, kind);
+    const QString blocker = kind == "device" ? QStringLiteral("/dev/null") : tmp->path() + "/not-a-dir";
+    if (kind == "file") {
         QFile file(blocker);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
@@ -219,12 +220,11 @@ void tst_UpdateLog::unwritableTempDirKeepsLines()
              (QStringList { "Welcome screen", "Command: $PKVR,appver*00", "Detecting AIS" }));
     dialog.copylog();
     QCOMPARE(QGuiApplication::clipboard()->text(), QuaymendProbe::logText(dialog));
-    if (missing) {
-        QCOMPARE(updateLogPath(), QString());
+    QCOMPARE(updateLogPath(), QString());
+    if (kind == "missing")
         QVERIFY(!QFileInfo::exists(blocker));
-    } else {
+    else if (kind == "file")
         QCOMPARE(readAll(blocker), QByteArray());
-    }
     QCOMPARE(sizeOf(rootLog), rootBefore);
     QCOMPARE(sizeOf(workLog), workBefore);
 }

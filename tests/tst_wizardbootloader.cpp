@@ -4,14 +4,16 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace wizardtest;
 
-// The boot-loader port that does not show up: the search costs no attempt, and the window gets
-// its close button back once a whole search has come up empty.
+// The boot loader that does not show up or does not complete its handshake. The search for its
+// port costs no attempt, and the window gets its close button back once a whole search has come up
+// empty; each failed handshake costs one attempt of six.
 class tst_WizardBootloader : public QObject
 {
     Q_OBJECT
@@ -20,6 +22,7 @@ private slots:
     void initTestCase();
     void bootCommandRepeatedAfterEmptySearch();
     void noAppSearchGoesOnPastItsBudget();
+    void sixFailedHandshakes();
 
 private:
     QTemporaryDir m_tmp;
@@ -110,6 +113,58 @@ void tst_WizardBootloader::noAppSearchGoesOnPastItsBudget()
     QCOMPARE(wizardLines(dialog),
              QStringList({ "Welcome screen", "Connecting - retry", "Connecting - retry" }));
     QCOMPARE(QuaymendProbe::updateAttempts(dialog), 4);
+    QCOMPARE(QuaymendProbe::timerCode(dialog), int(StateBootloaderConnect));
+}
+
+// A boot loader that never completes the handshake: six attempts with a boot command before
+// each, the failure page, and a fresh series on Retry. Takes a minute: after the first attempt the
+// application port is gone (each boot command waits 5 s for it) and the boot loader stays silent
+// (each handshake waits 5 s for it).
+void tst_WizardBootloader::sixFailedHandshakes()
+{
+    QTemporaryDir files;
+    QVERIFY(!writeUpdateFile(files.filePath(QStringLiteral("730400_03_00_01.hex")), 1500).isNull());
+    cSimulator simulator({ "--fault", "not-c" });
+    QVERIFY(simulator.start());
+    Quaymend dialog;
+    QuaymendProbe::updateDirectory(dialog) = files.path();
+    dialog.show();
+    auto &ui = QuaymendProbe::ui(dialog);
+
+    QVERIFY(clickNext(dialog));
+    QVERIFY(clickNext(dialog));
+    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("AIS Class B CS Transceiver found"), 10000);
+    const int announced = wizardLines(dialog).size();
+    QVERIFY(clickNext(dialog));
+
+    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("Failed to connect for update"), 150000);
+    QStringList expected;
+    for (int attempt = 1; attempt <= 5; ++attempt)
+        expected << "Booting"
+                 << "Connecting"
+                 << "Connecting - retry";
+    expected << "Booting"
+             << "Connecting"
+             << "Connecting - failed";
+    QCOMPARE(wizardLines(dialog).mid(announced), expected);
+    QCOMPARE(countLine(dialog, QStringLiteral("Rx: X")), 1);
+    QVERIFY(!ui.CopyLogButton->isVisible());
+    QVERIFY(ui.RetryButton->isVisible());
+    QCOMPARE(ui.NextStepButton->text(), QStringLiteral("Cancel"));
+    QVERIFY(!ui.ProgressBar->isVisible());
+    QVERIFY(hasCloseButton(dialog));
+    QCOMPARE(QuaymendProbe::updateAttempts(dialog), 6);
+    QCOMPARE(QuaymendProbe::retryState(dialog), StateBoot);
+    QCOMPARE(QuaymendProbe::wizardState(dialog), StateFinished);
+
+    // Retry: the boot command again, then the search, with six attempts to spend.
+    QVERIFY(clickRetry(dialog));
+    QCOMPARE(wizardLines(dialog).mid(announced + expected.size()),
+             QStringList({ "User retry", "Booting", "Connecting" }));
+    QVERIFY(!ui.RetryButton->isVisible());
+    QCOMPARE(pageTitle(dialog), QStringLiteral("Updating AIS device"));
+    QCOMPARE(QuaymendProbe::updateAttempts(dialog), 6);
+    QCOMPARE(QuaymendProbe::bootScansLeft(dialog), 100);
     QCOMPARE(QuaymendProbe::timerCode(dialog), int(StateBootloaderConnect));
 }
 
