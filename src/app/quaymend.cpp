@@ -194,6 +194,11 @@ void Quaymend::setProgressListener(std::function<void(int percent)> listener)
     progressListener = std::move(listener);
 }
 
+void Quaymend::bindToDevice(const QString &serialNumber, const QString &portName)
+{
+    deviceFollower.bind(serialNumber, portName);
+}
+
 QString Quaymend::updateFilePath() const
 {
     return updateFileName.isEmpty() ? QString() : updateDirectory + QLatin1Char('/') + updateFileName;

@@ -2,6 +2,7 @@
 
 #include "app/busyfilter.h"
 #include "app/pagetext.h"
+#include "device/devicefollower.h"
 #include "device/serialport.h"
 #include "update/identify.h"
 #include "wizard/wizardstate.h"
@@ -61,6 +62,8 @@ public:
     void setUpdateSource(const UpdateSource &source);
     // The update file the transfers send, once a detection has chosen one.
     QString updateFilePath() const;
+    // Binds the run to the device with this USB serial number, or to this port; empty: any device.
+    void bindToDevice(const QString &serialNumber, const QString &portName);
 
     // Called with every update-log line as it is written (an unattended run reports them), from
     // the first line of the first dialog on; an empty function stops it.
@@ -102,5 +105,7 @@ private:
     QString logText;
     cBusyFilter busyFilter;
     bool busy;
+    // The device this run updates, for every scan of the run.
+    cDeviceFollower deviceFollower;
     std::function<void(int percent)> progressListener;
 };

@@ -24,4 +24,5 @@ struct QuaymendProbe
     static QString &logText(Quaymend &d) { return d.logText; }
     static cBusyFilter &busyFilter(Quaymend &d) { return d.busyFilter; }
     static bool &busy(Quaymend &d) { return d.busy; }
+    static cDeviceFollower &deviceFollower(Quaymend &d) { return d.deviceFollower; }
 };
