@@ -316,6 +316,7 @@ int runBatch(const CommandLine &commandLine, const UpdateSource &source)
 
     cBatchRun run({ commandLine.json, commandLine.noDriver, commandLine.timeoutSeconds }, source, &out,
                   terminal ? &progress : nullptr);
+    run.dialog().bindToDevice(commandLine.serialNumber, commandLine.portName);
 
 #ifndef Q_OS_WIN
     // Ctrl-C, a polite kill and a hang-up reach the run through its event loop, never in the middle of
