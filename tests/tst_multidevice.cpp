@@ -270,6 +270,8 @@ void tst_MultiDevice::followerChoice_data()
         << "B" << QString() << cPortInfo() << two << "ttyACM2" << 1;
     QTest::newRow("bound port: its device's boot loader")
         << QString() << "/dev/ttyACM0" << portOf("ttyACM0", "A") << two << "ttyACM1" << 1;
+    QTest::newRow("bound port, device known by nothing: the last boot loader, as before")
+        << QString() << "ttyACM0" << portOf("ttyACM0") << two << "ttyACM2" << 2;
     QTest::newRow("followed device's boot loader without a serial number")
         << QString() << QString() << portOf("ttyACM0", "A", "1-1.2") << twoWithoutSerial << "" << 0;
 }
@@ -300,9 +302,11 @@ void tst_MultiDevice::followerChoice()
     // A port of another device is never even named in the log.
     QCOMPARE(log.size(), named);
 
-    // The application scan asks the bound port and the followed device only.
+    // A later application scan (the device back from its update) asks the followed device on
+    // whatever port it comes back, or only the bound port while the device is known by nothing.
     if (!boundPort.isEmpty()) {
-        QVERIFY(!follower.mayAsk(portOf("ttyACM5", followed.serialNumber)));
+        QCOMPARE(follower.mayAsk(portOf("ttyACM5", followed.serialNumber)), !followed.serialNumber.isEmpty());
+        QVERIFY(!follower.mayAsk(portOf("ttyACM6", "other")));
         QVERIFY(follower.mayAsk(portOf("ttyACM0", followed.serialNumber)));
     }
 }

@@ -31,11 +31,15 @@ void cDeviceFollower::follow(const cPortInfo &port)
         m_serialNumber = port.serialNumber;
     if (!port.usbLocation.isEmpty())
         m_usbLocation = port.usbLocation;
+    m_followed = true;
 }
 
 bool cDeviceFollower::mayAsk(const cPortInfo &port) const
 {
-    if (!m_boundPort.isEmpty() && plainPortName(port.portName) != m_boundPort)
+    // Once the device is known by its identity, that is what binds: after an update it comes back
+    // on a port of another name.
+    const bool known = m_followed && (!m_serialNumber.isEmpty() || !m_usbLocation.isEmpty());
+    if (!known && !m_boundPort.isEmpty() && plainPortName(port.portName) != m_boundPort)
         return false;
     return isOwnPort(port);
 }

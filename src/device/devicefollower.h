@@ -27,7 +27,7 @@ public:
     void follow(const cPortInfo &port);
 
     // Whether the application scan may ask this port: the binding's port and device, and once the
-    // device is known, only its own ports.
+    // device is known, only its own ports (on whatever port it comes back after an update).
     bool mayAsk(const cPortInfo &port) const;
     // Whether a boot loader's port belongs to the followed device (any boot loader while the
     // device is known by nothing).
@@ -47,6 +47,7 @@ private:
     QString m_usbLocation;
     QSet<QString> m_heldReported;
     HeldFn m_held;
+    bool m_followed = false;
 };
 
 // A port as the update log names it: its name, and beside it the device's serial number where it
