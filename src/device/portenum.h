@@ -12,8 +12,8 @@ struct cPortInfo
     int vendorID = 0; // 0 for a port without a USB vendor ID
     // What the device behind the port is known by: its USB serial number, and its place in the USB
     // tree (bus and hub ports, "1-1.2"); either is empty where there is none.
-    QString serialNumber;
-    QString usbLocation;
+    QString serialNumber {};
+    QString usbLocation {};
 };
 
 // The serial ports present now, in the platform's order. When QUAYMEND_SIMULATED_PORTS names
