@@ -59,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(port.vendorID >= 0 && port.vendorID <= 0xFFFF, "vendor ID out of range");
         check(!port.portName.contains(QLatin1Char(' ')) && !port.portName.contains(QLatin1Char('\n')),
               "port name spans fields");
+        check(!port.serialNumber.contains(QLatin1Char(' ')) && !port.serialNumber.contains(QLatin1Char('\n')),
+              "serial number spans fields");
     }
     return 0;
 }

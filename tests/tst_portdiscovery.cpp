@@ -229,15 +229,34 @@ void tst_PortDiscovery::enumerationReadsPortsFile()
           "/dev/pts/10 0x0403\n"
           "  /dev/pts/11   0  \n"
           "/dev/pts/12 -1\n"
-          "/dev/pts/13 123456\n");
+          "/dev/pts/13 123456\n"
+          "/dev/pts/14 3E71 two words\n");
     QList<cPortInfo> found = simulated();
-    QCOMPARE(found.size(), 3);
+    QCOMPARE(found.size(), 4);
     QCOMPARE(found[0].portName, QString("/dev/pts/7"));
     QCOMPARE(found[0].vendorID, 0x3E71);
-    QCOMPARE(found[1].portName, QString("/dev/pts/10"));
-    QCOMPARE(found[1].vendorID, 0x0403);
-    QCOMPARE(found[2].portName, QString("/dev/pts/11"));
-    QCOMPARE(found[2].vendorID, 0);
+    QCOMPARE(found[0].serialNumber, QString());
+    QCOMPARE(found[1].portName, QString("/dev/pts/9"));
+    QCOMPARE(found[1].serialNumber, QString("extra"));
+    QCOMPARE(found[2].portName, QString("/dev/pts/10"));
+    QCOMPARE(found[2].vendorID, 0x0403);
+    QCOMPARE(found[3].portName, QString("/dev/pts/11"));
+    QCOMPARE(found[3].vendorID, 0);
+
+    // One file per simulated device, in the order named; a missing one costs only its own ports.
+    const QString second = directory.filePath("ports2");
+    {
+        QFile file(second);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("/dev/pts/30 3E71 SN-2\n");
+    }
+    qputenv("QUAYMEND_SIMULATED_PORTS", QFile::encodeName(second + ":" + directory.filePath("none") + "::" + path));
+    found = simulated();
+    QCOMPARE(found.size(), 5);
+    QCOMPARE(found[0].portName, QString("/dev/pts/30"));
+    QCOMPARE(found[0].serialNumber, QString("SN-2"));
+    QCOMPARE(found[1].portName, QString("/dev/pts/7"));
+    qputenv("QUAYMEND_SIMULATED_PORTS", QFile::encodeName(path));
 
     // Read afresh on every call: a port that shows up between two scans is seen.
     write("/dev/pts/7 3E71\n/dev/pts/20 3E71");

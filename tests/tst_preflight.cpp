@@ -255,6 +255,15 @@ void tst_Preflight::commandLine_data()
                                          << "to 604800" << 0;
     QTest::newRow("timeout missing") << QStringList { "--batch", "--timeout" } << RunMode::Error << ""
                                      << "Missing value after '--timeout'." << 0;
+    QTest::newRow("list") << QStringList { "--list", "--json", "--serial", "A1" } << RunMode::List << "" << "" << 0;
+    QTest::newRow("list with a source") << QStringList { "--list", "d" } << RunMode::Error << "" << "no update file" << 0;
+    QTest::newRow("list and batch") << QStringList { "--list", "--batch" } << RunMode::Error << "" << "cannot be used"
+                                    << 0;
+    QTest::newRow("bound window") << QStringList { "--port", "ttyACM3", "d" } << RunMode::Window << "d" << "" << 0;
+    QTest::newRow("serial with check") << QStringList { "--check", "--serial", "A1" } << RunMode::Error << ""
+                                       << "--serial cannot be used with --check" << 0;
+    QTest::newRow("empty serial") << QStringList { "--batch", "--serial=" } << RunMode::Error << "" << "--serial needs a value"
+                                  << 0;
 }
 
 void tst_Preflight::commandLine()

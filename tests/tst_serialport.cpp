@@ -2,9 +2,12 @@
 // reaches the peer, in order, and a write that times out against a peer that stopped reading
 // drops only its own remainder, never bytes the driver took from earlier writes. Line reads: no
 // more than the caller's buffer holds, ending after a LF or a time-out.
+#include "device/portlock.h"
 #include "device/serialport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QTest>
 
 #include <atomic>
@@ -13,6 +16,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -179,6 +183,69 @@ private slots:
         char byte = '#';
         QCOMPARE(port.readLine(&byte, 1), qint64(-1));
         QCOMPARE(byte, '\0');
+    }
+
+    // Another program's UUCP lock file keeps the port from being opened; a stale one, or one of
+    // this process, does not. An open port is exclusive (TIOCEXCL).
+    void lockFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // %live: another live process, %own: this one, %dead: an ended one
+        QTest::addColumn<bool>("held");
+        QTest::newRow("no lock file") << QByteArray() << false;
+        QTest::newRow("HDB format, live writer") << QByteArray("     %live\n") << true;
+        QTest::newRow("Qt's format, live writer") << QByteArray("%live\nminicom\nboat\n") << true;
+        QTest::newRow("writer has ended") << QByteArray("     %dead\n") << false;
+        QTest::newRow("this process") << QByteArray("%own\n") << false;
+    }
+
+    void lockFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, held);
+        Pty pty;
+        QVERIFY(!pty.slavePath.isEmpty());
+        QProcess live;
+        live.start("sleep", { "30" });
+        QVERIFY(live.waitForStarted());
+        QProcess ended;
+        ended.start("true", {});
+        QVERIFY(ended.waitForStarted());
+        const qint64 deadPid = ended.processId();
+        QVERIFY(ended.waitForFinished());
+        content.replace("%live", QByteArray::number(live.processId()))
+            .replace("%own", QByteArray::number(qint64(::getpid())))
+            .replace("%dead", QByteArray::number(deadPid));
+
+        // Qt's name for the port's lock file: LCK..pts_N.
+        const QString lockPath = QStringLiteral("/var/lock/") + portLockNames(pty.slavePath).constLast();
+        if (!content.isEmpty()) {
+            QFile lock(lockPath);
+            if (!lock.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+                QSKIP("the lock directory cannot be written here");
+            lock.write(content);
+        }
+        QCOMPARE(portHeldElsewhere(pty.slavePath), held);
+        cSerialPort port;
+        port.setPortName(pty.slavePath);
+        QCOMPARE(port.open(QIODevice::ReadWrite), !held);
+        if (!held) {
+            // Only a privileged process gets a second descriptor of an exclusive terminal.
+            const int second = ::open(pty.slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const int openError = errno;
+            int exclusive = 0;
+            if (second >= 0) {
+                QVERIFY(::ioctl(second, TIOCGEXCL, &exclusive) == 0);
+                ::close(second);
+            }
+            port.close();
+            if (second >= 0)
+                QCOMPARE(exclusive, 1);
+            else
+                QCOMPARE(openError, EBUSY);
+        }
+        QFile::remove(lockPath);
+        live.kill();
+        live.waitForFinished();
     }
 };
 

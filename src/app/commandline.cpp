@@ -15,7 +15,7 @@ const char exitCodeHelp[] = "Exit codes:\n"
                             "  1    with --check: something stands in the way of an update\n"
                             "  2    bad command line, or an update file or folder that cannot be used\n"
                             "  3    with --batch: no update file for this device\n"
-                            "  4    with --batch: no device found\n"
+                            "  4    with --batch: no device found; with --list: no AIS device present\n"
                             "  5    with --batch: could not connect to the boot loader\n"
                             "  6    with --batch: the update failed\n"
                             "  7    with --batch: the update port or the update file could not be used\n"
@@ -51,7 +51,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                    QStringLiteral("Updates the device without a window and without questions, "
                                                   "writing the update log to standard output."));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("With --batch: one JSON object a line on standard output."));
+                                  QStringLiteral("With --batch or --list: one JSON object a line on standard output."));
     const QCommandLineOption noDriver(QStringLiteral("no-driver"),
                                       QStringLiteral("With --batch: never offer the USB driver installation; a "
                                                      "second detection that finds nothing ends the run."));
@@ -64,7 +64,18 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                      QStringLiteral("With --batch: end the run after this many seconds (never "
                                                     "during a transfer)."),
                                      QStringLiteral("seconds"));
-    parser.addOptions({ help, version, check, batch, json, noDriver, noConfirm, timeout });
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  QStringLiteral("Lists the AIS devices present, one a line: port, serial number, kind "
+                                                 "(application or boot loader) and version."));
+    const QCommandLineOption serial(QStringLiteral("serial"),
+                                    QStringLiteral("Binds the run to the device with this USB serial number; no other "
+                                                   "device is asked anything. Also with --batch and --list."),
+                                    QStringLiteral("number"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Binds the run to the device on this port (ttyACM0 or /dev/ttyACM0); no "
+                                                 "other port is asked anything. Also with --batch and --list."),
+                                  QStringLiteral("name"));
+    parser.addOptions({ help, version, check, batch, json, noDriver, noConfirm, timeout, list, serial, port });
     parser.addPositionalArgument(QStringLiteral("source"),
                                  QStringLiteral("An update file, or a folder holding update files."),
                                  QStringLiteral("[update file or folder]"));
@@ -101,7 +112,29 @@ CommandLine parseCommandLine(const QStringList &arguments)
 
     if (parser.isSet(check) && parser.isSet(batch))
         return failure(QStringLiteral("--check and --batch cannot be used together."));
+    if (parser.isSet(list) && (parser.isSet(check) || parser.isSet(batch)))
+        return failure(QStringLiteral("--list cannot be used with --check or --batch."));
     result.mode = parser.isSet(check) ? RunMode::Check : parser.isSet(batch) ? RunMode::Batch : RunMode::Window;
+    if (parser.isSet(list))
+        result.mode = RunMode::List;
+    result.serialNumber = parser.value(serial);
+    result.portName = parser.value(port);
+    for (const QCommandLineOption *option : { &serial, &port }) {
+        if (parser.isSet(*option) && parser.value(*option).isEmpty())
+            return failure(QStringLiteral("--%1 needs a value.").arg(option->names().constFirst()));
+        if (parser.isSet(*option) && result.mode == RunMode::Check)
+            return failure(QStringLiteral("--%1 cannot be used with --check.").arg(option->names().constFirst()));
+    }
+    if (result.mode == RunMode::List) {
+        if (!positional.isEmpty())
+            return failure(QStringLiteral("--list takes no update file or folder."));
+        for (const QCommandLineOption *option : { &noDriver, &noConfirm, &timeout }) {
+            if (parser.isSet(*option))
+                return failure(QStringLiteral("--%1 works with --batch only.").arg(option->names().constFirst()));
+        }
+        result.json = parser.isSet(json);
+        return result;
+    }
 
     result.json = parser.isSet(json);
     result.noDriver = parser.isSet(noDriver);

@@ -8,7 +8,7 @@
 // What the program was asked to do on its command line. Parsing needs no application object, so
 // the run mode is known before one is created (batch runs choose their platform before that).
 
-enum class RunMode { Window, Check, Batch, Help, Version, Error };
+enum class RunMode { Window, Check, Batch, List, Help, Version, Error };
 
 // The program's exit codes, shared by every mode.
 namespace ExitCode {
@@ -32,6 +32,9 @@ struct CommandLine
     bool noDriver = false;
     bool noConfirm = false;
     int timeoutSeconds = 0; // 0: no bound
+    // The one device the run is bound to, by USB serial number or by port; empty: any device.
+    QString serialNumber;
+    QString portName;
     QString text;           // --help and --version output, or what is wrong (RunMode::Error)
 };
 

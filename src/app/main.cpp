@@ -48,6 +48,10 @@ int main(int argc, char *argv[])
         }
         return runCheck(source);
     }
+    case RunMode::List: {
+        QCoreApplication app(argc, argv);
+        return runList(commandLine);
+    }
     case RunMode::Batch:
     case RunMode::Window:
         break;
@@ -78,6 +82,7 @@ int main(int argc, char *argv[])
 
     auto dialog = std::make_unique<Quaymend>();
     dialog->setUpdateSource(source);
+    dialog->bindToDevice(commandLine.serialNumber, commandLine.portName);
     dialog->show();
     const int result = app->exec();
     dialog.reset();

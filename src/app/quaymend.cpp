@@ -172,7 +172,10 @@ void Quaymend::setProgressPercent(int percent)
 {
     ui.ProgressBar->show();
     ui.ProgressBar->setMaximum(100);
-    ui.ProgressBar->setInvertedAppearance(percent < 0);
+    // QProgressBar repaints on every call of this setter, changed or not, and the transfer sets
+    // the bar a hundred times a second.
+    if (ui.ProgressBar->invertedAppearance() != (percent < 0))
+        ui.ProgressBar->setInvertedAppearance(percent < 0);
     ui.ProgressBar->setValue(qAbs(percent));
     if (progressListener)
         progressListener(qAbs(percent));
@@ -227,6 +230,11 @@ void Quaymend::setUpdateSource(const UpdateSource &source)
 void Quaymend::setProgressListener(std::function<void(int percent)> listener)
 {
     progressListener = std::move(listener);
+}
+
+void Quaymend::bindToDevice(const QString &serialNumber, const QString &portName)
+{
+    deviceFollower.bind(serialNumber, portName);
 }
 
 QString Quaymend::updateFilePath() const

@@ -2,6 +2,7 @@
 
 #include "app/busyfilter.h"
 #include "app/pagetext.h"
+#include "device/devicefollower.h"
 #include "device/serialport.h"
 #include "support/keepawake.h"
 #include "update/identify.h"
@@ -63,6 +64,8 @@ public:
     void setUpdateSource(const UpdateSource &source);
     // The update file the transfers send, once a detection has chosen one.
     QString updateFilePath() const;
+    // Binds the run to the device with this USB serial number, or to this port; empty: any device.
+    void bindToDevice(const QString &serialNumber, const QString &portName);
 
     // Called with every update-log line as it is written (an unattended run reports them), from
     // the first line of the first dialog on; an empty function stops it.
@@ -132,6 +135,8 @@ private:
     QString logText;
     cBusyFilter busyFilter;
     bool busy;
+    // The device this run updates, for every scan of the run.
+    cDeviceFollower deviceFollower;
     std::function<void(int percent)> progressListener;
     // Set from the boot command until the device has reported back after the transfer: the device
     // may be writing its flash, so the window stays and the computer stays awake.

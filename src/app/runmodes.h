@@ -7,6 +7,10 @@
 // Prints the pre-flight check to standard output.
 int runCheck(const UpdateSource &source);
 
+// Prints the AIS devices present (within the command line's binding), one a line or one JSON
+// object a line; ExitCode::NoDevice when there is none.
+int runList(const CommandLine &commandLine);
+
 // Runs the whole wizard unattended on whatever platform the application object has (offscreen).
 int runBatch(const CommandLine &commandLine, const UpdateSource &source);
 

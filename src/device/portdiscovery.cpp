@@ -20,27 +20,32 @@ void configurePort(cPort &port)
 }
 
 bool scanApplicationPort(cPort &port, QString &applicationPortName, const UpdateSource &updateSource,
-                         Identification &identification, const LogFn &log, const PortEnumerator &enumerate)
+                         Identification &identification, const LogFn &log, const PortEnumerator &enumerate,
+                         cDeviceFollower *follower)
 {
     const QList<cPortInfo> ports = enumerate();
     for (const cPortInfo &info : ports) {
         if (info.vendorID != deviceVendorId)
             continue;
+        if (follower && (!follower->mayAsk(info) || follower->skipHeld(info, log)))
+            continue;
         configurePort(port);
         applicationPortName = info.portName;
         port.setPortName(applicationPortName);
-        log("Application port name: " + info.portName.toLocal8Bit());
+        log("Application port name: " + portLogText(info));
         const QByteArray reply = queryDevice(port, applicationPortName, "appver", log);
         Identification found = identify(reply, updateSource);
         if (found.outcome != DetectionOutcome::NotRecognised) {
             identification = found;
+            if (follower)
+                follower->follow(info);
             return true;
         }
     }
     return false;
 }
 
-bool scanBootloaderPort(cPort &port, const LogFn &log, const PortEnumerator &enumerate)
+bool scanBootloaderPort(cPort &port, const LogFn &log, const PortEnumerator &enumerate, cDeviceFollower *follower)
 {
     bool found = false;
     const QList<cPortInfo> ports = enumerate();
@@ -48,9 +53,17 @@ bool scanBootloaderPort(cPort &port, const LogFn &log, const PortEnumerator &enu
         QM_TRACE("Quaymend::stepWizard") << "Found:" << info.portName;
         if (info.vendorID != deviceVendorId)
             continue;
+        // Another device's boot loader may be up as well (a bench of them, or one that was left in
+        // it): sending this device's file there would update the wrong device.
+        if (follower && !follower->isOwnPort(info)) {
+            QM_TRACE("Quaymend::stepWizard") << "Another device's port:" << info.portName << info.serialNumber;
+            continue;
+        }
+        if (follower && follower->skipHeld(info, log))
+            continue;
         // Several ports may carry the vendor ID; the last one in enumeration order is used.
         port.setPortName(info.portName);
-        log("Bootloader port name: " + info.portName.toLocal8Bit());
+        log("Bootloader port name: " + portLogText(info));
         found = true;
     }
     if (found)

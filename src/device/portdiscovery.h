@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/devicefollower.h"
 #include "device/port.h"
 #include "device/portenum.h"
 #include "support/logsink.h"
@@ -18,11 +19,14 @@ void configurePort(cPort &port);
 
 // One pass over the device's ports asking each "appver" until a reply is recognised. Every
 // candidate is logged as "Application port name: <name>" and left in applicationPortName; on true,
-// identification holds what the recognised reply led to.
+// identification holds what the recognised reply led to. With a follower, only the ports it may ask
+// are asked, ports held by another program are skipped, and the recognised device is followed.
 bool scanApplicationPort(cPort &port, QString &applicationPortName, const UpdateSource &updateSource,
                          Identification &identification, const LogFn &log,
-                         const PortEnumerator &enumerate = enumeratePorts);
+                         const PortEnumerator &enumerate = enumeratePorts, cDeviceFollower *follower = nullptr);
 
 // One pass looking for the boot loader's port; the last one with the device's vendor ID is set on
-// the port (not opened). Each of them is logged as "Bootloader port name: <name>".
-bool scanBootloaderPort(cPort &port, const LogFn &log, const PortEnumerator &enumerate = enumeratePorts);
+// the port (not opened). Each of them is logged as "Bootloader port name: <name>". With a follower,
+// only the followed device's boot loader counts, and ports held by another program are skipped.
+bool scanBootloaderPort(cPort &port, const LogFn &log, const PortEnumerator &enumerate = enumeratePorts,
+                        cDeviceFollower *follower = nullptr);

@@ -18,17 +18,15 @@ QByteArray readRegularFile(const QString &path)
     return openRegularFile(file, path) ? file.read(portsFileLimit) : QByteArray();
 }
 
-// Ports of a device simulator, one "<device path> <vendor id in hex>" per line. Anything
-// unreadable is left out; it must never stop the scan of the real ports.
-void appendSimulatedPorts(QList<cPortInfo> &ports)
+// Ports of device simulators, one "<device path> <vendor id in hex> [serial number]" per line,
+// each simulated device in a file of its own. Anything unreadable is left out; it must never stop
+// the scan of the real ports.
+void appendSimulatedPorts(QList<cPortInfo> &ports, const QString &path)
 {
-    const QString path = qEnvironmentVariable("QUAYMEND_SIMULATED_PORTS");
-    if (path.isEmpty())
-        return;
     const QByteArray content = readRegularFile(path);
     for (const QByteArray &line : content.split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() != 2 || fields[0].isEmpty())
+        if (fields.size() < 2 || fields.size() > 3 || fields[0].isEmpty())
             continue;
         QByteArray vendor = fields[1];
         if (vendor.startsWith("0x") || vendor.startsWith("0X"))
@@ -37,7 +35,12 @@ void appendSimulatedPorts(QList<cPortInfo> &ports)
         const int vendorID = vendor.toInt(&ok, 16);
         if (!ok || vendorID < 0 || vendorID > 0xFFFF)
             continue;
-        ports.append({ QString::fromLocal8Bit(fields[0]), vendorID });
+        cPortInfo info;
+        info.portName = QString::fromLocal8Bit(fields[0]);
+        info.vendorID = vendorID;
+        if (fields.size() == 3)
+            info.serialNumber = QString::fromLocal8Bit(fields[2]);
+        ports.append(info);
     }
 }
 
@@ -48,7 +51,10 @@ QList<cPortInfo> enumeratePorts()
     QList<cPortInfo> ports;
     const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : present)
-        ports.append({ info.portName(), info.hasVendorIdentifier() ? int(info.vendorIdentifier()) : 0 });
-    appendSimulatedPorts(ports);
+        ports.append({ info.portName(), info.hasVendorIdentifier() ? int(info.vendorIdentifier()) : 0,
+                       info.serialNumber(), usbLocationOf(info.systemLocation()) });
+    const QStringList files = qEnvironmentVariable("QUAYMEND_SIMULATED_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString &path : files)
+        appendSimulatedPorts(ports, path);
     return ports;
 }

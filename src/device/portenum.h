@@ -10,8 +10,17 @@ struct cPortInfo
 {
     QString portName; // as the platform names it (ttyACM0, COM12) or an absolute device path
     int vendorID = 0; // 0 for a port without a USB vendor ID
+    // What the device behind the port is known by: its USB serial number, and its place in the USB
+    // tree (bus and hub ports, "1-1.2"); either is empty where there is none.
+    QString serialNumber {};
+    QString usbLocation {};
 };
 
-// The serial ports present now, in the platform's order. When QUAYMEND_SIMULATED_PORTS names a
-// file, its lines "<device path> <vendor id in hex>" follow; the file is read afresh every call.
+// The serial ports present now, in the platform's order. When QUAYMEND_SIMULATED_PORTS names
+// files (several separated by ':'), their lines "<device path> <vendor id in hex> [serial number]"
+// follow, file by file; the files are read afresh every call.
 QList<cPortInfo> enumeratePorts();
+
+// The place in the USB tree of the device behind a serial port, from the system's device tree;
+// empty for a port that is not on USB or a system that does not tell.
+QString usbLocationOf(const QString &systemLocation);

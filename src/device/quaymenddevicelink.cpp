@@ -45,7 +45,8 @@ void Quaymend::configurePort()
 bool Quaymend::scanApplicationPort()
 {
     Identification found;
-    if (!::scanApplicationPort(serialPort, applicationPortName, { updateDirectory, updateFileOnly }, found, dialogLog(this)))
+    if (!::scanApplicationPort(serialPort, applicationPortName, { updateDirectory, updateFileOnly }, found, dialogLog(this),
+                               enumeratePorts, &deviceFollower))
         return false;
     detection = found;
     // Without a file the earlier choice stands.
@@ -59,7 +60,7 @@ bool Quaymend::scanApplicationPort()
 
 bool Quaymend::scanBootloaderPort()
 {
-    return ::scanBootloaderPort(serialPort, dialogLog(this));
+    return ::scanBootloaderPort(serialPort, dialogLog(this), enumeratePorts, &deviceFollower);
 }
 
 void Quaymend::usbBoot()

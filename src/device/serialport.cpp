@@ -1,11 +1,14 @@
 #include "device/serialport.h"
 
+#include "device/portlock.h"
+
 #include <QElapsedTimer>
 #include <QSerialPort>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -83,6 +86,9 @@ bool cSerialPort::open(QIODevice::OpenMode mode)
     // QSerialPort refuses unbuffered mode; its buffer is invisible to callers here because every
     // write is drained before it returns.
     mode &= ~QIODevice::Unbuffered;
+    // Qt takes over a lock file in another format even while its writer runs.
+    if (portHeldElsewhere(m_name))
+        return false;
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(m_name);
     port->setBaudRate(m_baudRate);
@@ -92,6 +98,14 @@ bool cSerialPort::open(QIODevice::OpenMode mode)
     port->setFlowControl(m_flowControl);
     if (!port->open(mode))
         return false;
+#ifdef Q_OS_UNIX
+    // Nobody else opens the port while it is ours (privileged processes aside); Qt does this too
+    // today, but the port must not depend on it.
+    if (::ioctl(int(port->handle()), TIOCEXCL) != 0) {
+        port->close();
+        return false;
+    }
+#endif
     m_port = std::move(port);
     return true;
 }

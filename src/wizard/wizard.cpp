@@ -25,7 +25,8 @@ constexpr int bootloaderScans = 100;
 constexpr milliseconds bootloaderScanInterval { 200 };
 // Also gives the transfer thread time to let go of the port before the GUI thread opens it again.
 constexpr milliseconds retryDelay { 1000 };
-constexpr milliseconds transferPollInterval { 10 };
+// Often enough for a smooth bar; each poll wakes the GUI thread, and a bench runs many wizards at once.
+constexpr milliseconds transferPollInterval { 50 };
 constexpr milliseconds driverBranchDelay { 0 };
 // Handshakes and transfers draw on the same series.
 constexpr int attemptsPerSeries = 6;

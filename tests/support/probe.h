@@ -26,4 +26,5 @@ struct QuaymendProbe
     static bool &busy(Quaymend &d) { return d.busy; }
     static bool &updateUnderWay(Quaymend &d) { return d.updateUnderWay; }
     static qint32 &confirmWaitMs(Quaymend &d) { return d.confirmWaitMs; }
+    static cDeviceFollower &deviceFollower(Quaymend &d) { return d.deviceFollower; }
 };

@@ -79,7 +79,7 @@ QStringList cSimulator::ports() const
         return result;
     for (const QByteArray &line : file.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() == 2 && fields.at(1).toUpper() == "3E71")
+        if ((fields.size() == 2 || fields.size() == 3) && fields.at(1).toUpper() == "3E71")
             result << QFile::decodeName(fields.at(0));
     }
     return result;

@@ -25,7 +25,7 @@ public:
     QString portsFile() const;
     QString imagePath() const;
 
-    // Device paths currently listed with vendor 3E71, in file order.
+    // Device paths currently listed with vendor 3E71 (with or without a serial number), in file order.
     QStringList ports() const;
     // Until exactly count 3E71 ports are listed.
     bool waitForPorts(int count, int timeoutMs);

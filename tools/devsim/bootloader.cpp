@@ -69,6 +69,11 @@ bool cBootLoader::open()
         m_state = eState::Dead;
         return true;
     }
+    if (m_role == eRole::Other) {
+        devLog(QStringLiteral("boot loader port %1 up (other device)").arg(m_port->path()));
+        startUStream();
+        return true;
+    }
     devLog(QStringLiteral("boot loader port %1 up").arg(m_port->path()));
     if (m_options.has("handshake-first-byte")) {
         devLog(QStringLiteral("tx C instead of U stream (fault handshake-first-byte)"));
@@ -472,7 +477,8 @@ void cBootLoader::onEot()
     m_state = eState::Finished;
     disarmAll();
     writeImage();
-    m_device.imageReceived();
+    if (m_role != eRole::Other)
+        m_device.imageReceived();
 }
 
 void cBootLoader::writeImage()
@@ -481,11 +487,12 @@ void cBootLoader::writeImage()
         devLog(QStringLiteral("image not written (no --image), %1 bytes").arg(m_image.size()));
         return;
     }
-    QFile file(m_options.imagePath);
+    const QString path = m_role == eRole::Other ? m_options.imagePath + QStringLiteral(".other") : m_options.imagePath;
+    QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(m_image) != m_image.size()) {
-        devLog(QStringLiteral("could not write image to %1: %2").arg(m_options.imagePath, file.errorString()));
+        devLog(QStringLiteral("could not write image to %1: %2").arg(path, file.errorString()));
         return;
     }
     file.close();
-    devLog(QStringLiteral("image written %1 bytes to %2").arg(m_image.size()).arg(m_options.imagePath));
+    devLog(QStringLiteral("image written %1 bytes to %2").arg(m_image.size()).arg(path));
 }

@@ -15,11 +15,12 @@ struct cOptions;
 
 // The transponder's boot loader: announces itself with a stream of 'U', answers the program's 'U'
 // with 'C' and then receives the image as XMODEM-1K with CRC-16. Also plays a second, dead boot
-// loader port for the two-bootloaders fault.
+// loader port for the two-bootloaders fault, and another device's boot loader (Other), which takes
+// an image like the transponder's but keeps it apart and never restarts.
 class cBootLoader
 {
 public:
-    enum class eRole { Device, Silent };
+    enum class eRole { Device, Silent, Other };
 
     cBootLoader(cDevice &device, cEventLoop &loop, const cOptions &options, eRole role);
     ~cBootLoader();

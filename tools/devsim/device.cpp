@@ -8,6 +8,8 @@
 
 #include <QSaveFile>
 
+#include <algorithm>
+
 cDevice::cDevice(cEventLoop &loop, const cOptions &options)
     : m_loop(loop)
     , m_options(options)
@@ -46,6 +48,8 @@ void cDevice::stop()
         application->close();
     for (auto &bootLoader : m_bootLoaders)
         bootLoader->close();
+    if (m_otherBootLoader)
+        m_otherBootLoader->close();
     publish();
 }
 
@@ -70,7 +74,9 @@ cApplication *cDevice::addApplication(cApplication::eRole role, const QString &v
     auto application = std::make_unique<cApplication>(*this, m_loop, m_options, role, version);
     if (!application->open())
         return nullptr;
-    m_listed.emplace_back(application->port(), application->vendorId());
+    // Other equipment on the bus is not the transponder and does not carry its serial number.
+    m_listed.push_back({ application->port(), application->vendorId(),
+                         role == cApplication::eRole::Device ? m_options.serial : QString() });
     m_applications.push_back(std::move(application));
     return m_applications.back().get();
 }
@@ -94,7 +100,7 @@ bool cDevice::bringUpBootLoaders()
         auto bootLoader = std::make_unique<cBootLoader>(*this, m_loop, m_options, role);
         if (!bootLoader->open())
             return false;
-        m_listed.emplace_back(bootLoader->port(), QStringLiteral("3E71"));
+        m_listed.push_back({ bootLoader->port(), QStringLiteral("3E71"), m_options.serial });
         m_bootLoaders.push_back(std::move(bootLoader));
     }
     return true;
@@ -112,6 +118,17 @@ void cDevice::enterBootLoader(cApplication *application)
 {
     application->close();
     publish();
+    if (m_options.has("other-bootloader-first") && !m_otherBootLoader) {
+        // A second device, already waiting in its boot loader, shows up before this one's.
+        m_otherBootLoader = std::make_unique<cBootLoader>(*this, m_loop, m_options, cBootLoader::eRole::Other);
+        if (!m_otherBootLoader->open()) {
+            fail(QStringLiteral("could not open the other device's boot loader port"));
+            return;
+        }
+        const QString serial = m_options.serial.isEmpty() ? QStringLiteral("OTHER") : QStringLiteral("OTHER-") + m_options.serial;
+        m_listed.push_back({ m_otherBootLoader->port(), QStringLiteral("3E71"), serial });
+        publish();
+    }
     if (m_options.has("no-bootloader")) {
         devLog(QStringLiteral("no boot loader (fault no-bootloader)"));
         return;
@@ -161,7 +178,7 @@ void cDevice::replug(cBootLoader *bootLoader)
             return;
         }
         devLog(QStringLiteral("device replugged"));
-        m_listed.emplace_back(bootLoader->port(), QStringLiteral("3E71"));
+        m_listed.push_back({ bootLoader->port(), QStringLiteral("3E71"), m_options.serial });
         publish();
     }));
 }
@@ -170,12 +187,22 @@ bool cDevice::publish()
 {
     QByteArray content;
     QStringList described;
+    // The other device's boot loader is listed last, where a scan that takes the last boot loader
+    // it sees would take it.
+    if (m_otherBootLoader) {
+        const auto other = std::find_if(m_listed.begin(), m_listed.end(),
+                                        [this](const tListed &listed) { return listed.port == m_otherBootLoader->port(); });
+        if (other != m_listed.end())
+            std::rotate(other, other + 1, m_listed.end());
+    }
     for (auto it = m_listed.begin(); it != m_listed.end();) {
-        if (!it->first->isOpen()) {
+        if (!it->port->isOpen()) {
             it = m_listed.erase(it);
             continue;
         }
-        const QString line = it->first->path() + QLatin1Char(' ') + it->second;
+        QString line = it->port->path() + QLatin1Char(' ') + it->vendorId;
+        if (!it->serial.isEmpty())
+            line += QLatin1Char(' ') + it->serial;
         content += line.toLocal8Bit() + '\n';
         described << line;
         ++it;

@@ -51,7 +51,16 @@ private:
     std::vector<std::unique_ptr<cApplication>> m_applications;
     std::vector<std::unique_ptr<cBootLoader>> m_bootLoaders;
     std::vector<cApplication *> m_deviceApplications; // the transponder's, not the extra equipment
-    std::vector<std::pair<std::shared_ptr<cPtyPort>, QString>> m_listed; // in ports file order
+    // The other device's boot loader of the other-bootloader-first fault; it outlives the
+    // transponder's restarts.
+    std::unique_ptr<cBootLoader> m_otherBootLoader;
+    struct tListed
+    {
+        std::shared_ptr<cPtyPort> port;
+        QString vendorId;
+        QString serial;
+    };
+    std::vector<tListed> m_listed; // in ports file order, the other device's port always last
     std::vector<cEventLoop::tTimerId> m_timers;
     bool m_ready = false;
 };

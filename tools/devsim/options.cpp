@@ -9,7 +9,7 @@ namespace {
 const char *const kFaultNames[] = {
     "no-reply",      "noise",      "bad-checksum",         "lowercase-checksum", "status-256",
     "empty-field5",  "no-bootloader", "handshake-first-byte", "silent-after-echo", "u-forever",
-    "not-c",         "two-bootloaders",
+    "not-c",         "two-bootloaders", "other-bootloader-first",
 };
 
 const char kFaultHelp[] = R"(Faults for --fault NAME (repeat the option to combine them):
@@ -26,6 +26,10 @@ const char kFaultHelp[] = R"(Faults for --fault NAME (repeat the option to combi
   u-forever             after the program's 'U' the boot loader keeps sending 'U', never 'C'
   not-c                 after the program's 'U' the boot loader sends 'X' instead of 'C', then nothing
   two-bootloaders       two boot loader ports are listed; only the last one listed works
+  other-bootloader-first  at the boot command a second device's boot loader comes up at once, with
+                        serial number OTHER-<serial> (OTHER without --serial), before this device's
+                        own and listed after it; it takes an image like this one's and writes it
+                        to <image>.other
 
 Faults belong to the transponder, so they hold for the application it restarts into as well. The silent
 and foreign ports are other equipment: they stay listed through boot loader and restart.
@@ -50,7 +54,7 @@ Log lines on stderr (one event each, stable wording; <n> is the block position):
   devsim: no reply (fault no-reply)
   devsim: boot command received
   devsim: no boot loader (fault no-bootloader)
-  devsim: boot loader port <path> up [(silent)]
+  devsim: boot loader port <path> up [(silent)|(other device)]
   devsim: boot loader port <path> down
   devsim: sending U stream
   devsim: rx U (handshake) / rx U (new handshake)
@@ -116,7 +120,8 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Plays the AIS transponder (application, boot loader, XMODEM-1K receiver) on pseudo-terminals\n"
-        "and lists its ports as \"<path> <vendor id>\" lines in the ports file (QUAYMEND_SIMULATED_PORTS)."));
+        "and lists its ports as \"<path> <vendor id> [serial number]\" lines in the ports file\n"
+        "(QUAYMEND_SIMULATED_PORTS; several simulated devices: their ports files separated by ':')."));
     const auto add = [&parser](const char *name, const char *help, const char *valueName = nullptr) {
         if (valueName)
             parser.addOption({QLatin1String(name), QLatin1String(help), QLatin1String(valueName)});
@@ -128,6 +133,8 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
     add("image", "Where the boot loader writes the received image after EOT.", "path");
     add("version", "Application version reported by appver (default 730400.03.00.00).", "text");
     add("new-version", "Version reported after an update (default: --version).", "text");
+    add("serial", "USB serial number of the device's ports, application and boot loader alike (default: none).",
+        "text");
     add("boot-delay", "Time from the boot command to the boot loader port appearing (default 1000).", "ms");
     add("restart-delay", "Time from the final EOT to the application port appearing (default 500).", "ms");
     add("reply-delay", "Delay before the application answers appver (default 0).", "ms");
@@ -178,6 +185,11 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
     if (parser.isSet(QStringLiteral("version")))
         options.version = parser.value(QStringLiteral("version"));
     options.newVersion = parser.value(QStringLiteral("new-version"));
+    options.serial = parser.value(QStringLiteral("serial"));
+    if (options.serial.contains(QLatin1Char(' ')) || options.serial.contains(QLatin1Char('\n'))) {
+        error = QStringLiteral("--serial must not contain spaces or line ends");
+        return eParseResult::Error;
+    }
     if (!parseMs(parser, "boot-delay", options.bootDelayMs, error)
         || !parseMs(parser, "restart-delay", options.restartDelayMs, error)
         || !parseMs(parser, "reply-delay", options.replyDelayMs, error)

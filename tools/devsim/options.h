@@ -12,6 +12,7 @@ struct cOptions
     QString imagePath;
     QString version = QStringLiteral("730400.03.00.00");
     QString newVersion; // empty: same as version
+    QString serial;     // USB serial number of the device's ports; empty: none
 
     int bootDelayMs = 1000;
     int restartDelayMs = 500;
