@@ -152,6 +152,11 @@ QList<NamedPage> catalogue()
         { "port error", pagePortError(), false, true },
         { "file error", pageFileError(), false, true },
         { "update complete", pageUpdateComplete(), true, false },
+        { "confirming", pageConfirming(), true, false },
+        { "update complete, confirmed", pageUpdateComplete(QStringLiteral("730400.03.00.01")), true, false },
+        { "update not confirmed", pageNotConfirmed(QStringLiteral("730400.03.00.00"), QStringLiteral("730400.03.00.01")),
+          false, true },
+        { "no confirmation", pageNoConfirmation(), false, true },
     };
 }
 

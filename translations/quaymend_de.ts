@@ -259,6 +259,46 @@
         <source>The update file &quot;%1&quot; cannot be read.</source>
         <translation>Die Update-Datei „%1“ lässt sich nicht lesen.</translation>
     </message>
+    <message>
+        <source>Your AIS device now runs version %1.</source>
+        <translation>Ihr AIS-Gerät läuft jetzt mit Version %1.</translation>
+    </message>
+    <message>
+        <source>Confirming the update...</source>
+        <translation>Das Update wird bestätigt...</translation>
+    </message>
+    <message>
+        <source>The AIS device is restarting with its new firmware. Do not disconnect or power it down yet.</source>
+        <translation>Das AIS-Gerät startet mit der neuen Firmware neu. Trennen Sie es noch nicht und schalten Sie es nicht aus.</translation>
+    </message>
+    <message>
+        <source>Update not confirmed</source>
+        <translation>Update nicht bestätigt</translation>
+    </message>
+    <message>
+        <source>Your AIS device reports version %1 instead of %2.</source>
+        <translation>Ihr AIS-Gerät meldet Version %1 statt %2.</translation>
+    </message>
+    <message>
+        <source>No answer from your AIS device</source>
+        <translation>Keine Antwort von Ihrem AIS-Gerät</translation>
+    </message>
+    <message>
+        <source>The update file was sent, but the AIS device has not reported back yet.</source>
+        <translation>Die Update-Datei wurde gesendet, aber das AIS-Gerät hat sich noch nicht zurückgemeldet.</translation>
+    </message>
+    <message>
+        <source>Do not disconnect or power down the AIS device yet.</source>
+        <translation>Trennen Sie das AIS-Gerät noch nicht und schalten Sie es nicht aus.</translation>
+    </message>
+    <message>
+        <source>to exit or </source>
+        <translation>zum Beenden oder auf </translation>
+    </message>
+    <message>
+        <source>to ask it again.</source>
+        <translation>für eine neue Abfrage.</translation>
+    </message>
 </context>
 <context>
     <name>UpdateWizard</name>
