@@ -53,3 +53,32 @@ start_simulator() {
     for _ in $(seq 100); do grep -q 'devsim: ready' "$work/devsim.log" 2>/dev/null && break; sleep 0.1; done
     grep -q 'devsim: ready' "$work/devsim.log" || { echo "The device simulator did not start:"; cat "$work/devsim.log"; return 1; }
 }
+
+# click_next: clicks the wizard's first prompt button ($window), which sits at the right end of its
+# button row.
+click_next() {
+    # xwininfo's absolute corner is right with and without a window manager's frame around it.
+    local info X Y WIDTH HEIGHT
+    info=$(xwininfo -id "$window")
+    X=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+    Y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+    WIDTH=$(sed -n 's/.*Width: *//p' <<<"$info")
+    HEIGHT=$(sed -n 's/.*Height: *//p' <<<"$info")
+    # Away first: a pointer that has not moved since the last click is not a fresh press to Qt.
+    xdotool mousemove --sync $((X + 10)) $((Y + 10))
+    xdotool mousemove --sync $((X + WIDTH - 63)) $((Y + HEIGHT - 28)) click 1
+}
+
+# await <pattern> <seconds>: waits for an update-log line of $logfile; fails loudly on any failure
+# line of the wizard.
+await() {
+    local deadline=$((SECONDS + $2))
+    while [ $SECONDS -lt $deadline ]; do
+        if grep -Eq " : ($1)\$" "$logfile" 2>/dev/null; then return 0; fi
+        if grep -Eq ' : (Detecting AIS - not found|Connecting - failed|Updating - failed|Updating - xmodem .*|Detecting AIS - No update file|Confirming - no answer|Confirming - device reports .*)$' "$logfile" 2>/dev/null; then
+            echo "The update did not go through; the update log says:"; cat "$logfile"; return 1
+        fi
+        sleep 0.1
+    done
+    echo "Timed out waiting for '$1'; the update log so far:"; cat "$logfile"; return 1
+}

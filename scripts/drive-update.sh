@@ -31,25 +31,6 @@ shot() { # name
     import -window "$window" "$file"
     echo "    screenshot: $file"
 }
-click_next() {
-    # The wizard's first prompt button sits at the right end of its button row.
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    # Away first: a pointer that has not moved since the last click is not a fresh press to Qt.
-    xdotool mousemove --sync $((X + 10)) $((Y + 10))
-    xdotool mousemove --sync $((X + WIDTH - 63)) $((Y + HEIGHT - 28)) click 1
-}
-# Waits for an update-log line; fails loudly on any failure line of the wizard.
-await() { # pattern seconds
-    local deadline=$((SECONDS + $2))
-    while [ $SECONDS -lt $deadline ]; do
-        if grep -Eq " : ($1)\$" "$logfile" 2>/dev/null; then return 0; fi
-        if grep -Eq ' : (Detecting AIS - not found|Connecting - failed|Updating - failed|Updating - xmodem .*|Detecting AIS - No update file|Confirming - no answer|Confirming - device reports .*)$' "$logfile" 2>/dev/null; then
-            echo "The update did not go through; the update log says:"; cat "$logfile"; return 1
-        fi
-        sleep 0.1
-    done
-    echo "Timed out waiting for '$1'; the update log so far:"; cat "$logfile"; return 1
-}
 page() { echo "Page: $1 (after ${SECONDS} s)"; }
 
 await 'Welcome screen' 20;                  page "Welcome";                          shot welcome;          click_next

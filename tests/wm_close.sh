@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The real program under a real window manager (openbox on Xvfb): from the boot command until the
+# device has confirmed its new version, the window manager's close (wmctrl -c), Alt+F4 and Escape
+# are refused; the window stays, the update goes on to its confirmation and the image arrives
+# intact. Once it is confirmed, the window manager's close ends the program as before.
+set -euo pipefail
+build=${1:?build directory}
+top=$(cd "$(dirname "$0")/.." && pwd)
+fail() { echo "FAIL: $*"; echo "--- update log:"; cat "$logfile" 2>/dev/null || true; exit 1; }
+
+. "$top/scripts/common.sh"
+make_work
+logfile="$work/quaymendlog.txt"
+start_xvfb "$work" || fail "Xvfb did not start"
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+wmctrl -m >/dev/null 2>&1 || fail "openbox did not start"
+
+cp "$top/tools/demo/730400_03_00_01.hex" "$work/"
+start_simulator "$build/tools/devsim/quaymend-devsim" "$work" \
+    --new-version 730400.03.00.01 --link-speed 11520 --flash-ms 5 --restart-delay 1500 || fail "simulator"
+
+TMPDIR="$work" QUAYMEND_SIMULATED_PORTS="$work/ports" QT_QPA_PLATFORM=xcb \
+    "$build/src/quaymend" "$work/730400_03_00_01.hex" 2>"$work/debug.log" &
+app=$!
+pids+=($app)
+wait_for_window 200 || fail "no window"
+
+# Every way a user or the desktop asks a window to go; the window must still be there after each.
+try_to_close() { # when
+    wmctrl -c Quaymend || true
+    sleep 0.5
+    xdotool windowactivate --sync "$window" 2>/dev/null || true
+    xdotool key --clearmodifiers alt+F4
+    sleep 0.5
+    xdotool key --clearmodifiers Escape
+    sleep 0.5
+    kill -0 "$app" 2>/dev/null || fail "the program ended on a close request $1"
+    xdotool search --name '^Quaymend v' >/dev/null || fail "the window went on a close request $1"
+    echo "Close requests $1: refused"
+}
+
+await 'Welcome screen' 20; click_next
+await 'Connect' 20; click_next
+await 'Detecting AIS - update required' 60; click_next
+await 'Connecting' 20; try_to_close "while switching to the boot loader"
+await 'Updating' 60; sleep 1; try_to_close "during the transfer"
+await 'Confirming' 60; try_to_close "while confirming"
+await 'Confirming - confirmed 730400.03.00.01' 90
+grep -q ' : Complete$' "$logfile" && fail "the run ended before its last page"
+
+# The transfer and the confirmation wrote their lines, in order, after the refused requests.
+tail_lines=$(grep -E ' : (Updating|Updating - complete|Confirming|Confirming - confirmed .*)$' "$logfile" | sed 's/.* : //' | tr '\n' '|')
+[ "$tail_lines" = "Updating|Updating - complete|Confirming|Confirming - confirmed 730400.03.00.01|" ] ||
+    fail "log lines: $tail_lines"
+size=$(stat -c %s "$work/730400_03_00_01.hex")
+cmp <(head -c "$size" "$work/received-image.bin") "$work/730400_03_00_01.hex" || fail "the image differs"
+
+# Confirmed: closing behaves as it always did.
+sleep 0.5
+wmctrl -c Quaymend
+for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app" 2>/dev/null && fail "the window manager's close did not end the program after the update"
+status=0
+wait "$app" || status=$?
+[ "$status" -eq 0 ] || fail "exit code $status"
+echo "PASS: close requests refused from the boot command to the confirmation under openbox"
