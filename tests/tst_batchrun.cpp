@@ -80,6 +80,8 @@ void tst_BatchRun::initTestCase()
 {
     QVERIFY(m_tmp.isValid());
     qputenv("TMPDIR", QFile::encodeName(m_tmp.path()));
+    // No logind to keep the computer awake, wherever the suite runs: the update goes on without.
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_tmp.path()) + "/no-bus");
     m_files = m_tmp.path() + QStringLiteral("/files");
     m_empty = m_tmp.path() + QStringLiteral("/empty");
     QVERIFY(QDir().mkpath(m_files) && QDir().mkpath(m_empty));
@@ -191,6 +193,12 @@ void tst_BatchRun::endings()
         QVERIFY(logLines.contains("User retry"));
     if (outcome == QLatin1String("updated"))
         QCOMPARE(readAll(device->imagePath()), padToBlocks(m_update));
+    // Said once a run, however often the update takes it up again, and only once it has begun.
+    const qsizetype awake = logLines.indexOf(QRegularExpression("^Cannot keep the computer awake - .+"));
+    QCOMPARE(logLines.filter(QRegularExpression("^Cannot keep the computer awake - ")).size(),
+             qsizetype(logLines.contains("Booting") || logLines.contains("Connecting - connected") ? 1 : 0));
+    if (awake >= 0)
+        QVERIFY(awake > logLines.indexOf("Detecting AIS - update required"));
 
     const QList<QByteArray> printed = out.data().split('\n');
     QVERIFY(out.data().endsWith('\n'));
