@@ -53,3 +53,18 @@ start_simulator() {
     for _ in $(seq 100); do grep -q 'devsim: ready' "$work/devsim.log" 2>/dev/null && break; sleep 0.1; done
     grep -q 'devsim: ready' "$work/devsim.log" || { echo "The device simulator did not start:"; cat "$work/devsim.log"; return 1; }
 }
+
+# built_program <program> <work folder>: prints the command to start a program built in this tree:
+# the program itself, or, in a test run of a build for another architecture (QUAYMEND_EMULATOR
+# names the user-mode emulator), a wrapper in the work folder that starts it through the emulator.
+built_program() {
+    if [ -z "${QUAYMEND_EMULATOR:-}" ]; then
+        echo "$1"
+        return
+    fi
+    local wrapper
+    wrapper="$2/emulated-$(basename "$1")"
+    printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$QUAYMEND_EMULATOR" "$1" >"$wrapper"
+    chmod 755 "$wrapper"
+    echo "$wrapper"
+}

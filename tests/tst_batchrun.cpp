@@ -1,5 +1,6 @@
 #include "app/batchrun.h"
 #include "app/quaymend.h"
+#include "builtprogram.h"
 #include "probe.h"
 #include "simulator.h"
 #include "wizardharness.h"
@@ -275,11 +276,10 @@ void tst_BatchRun::processWithoutDisplay()
     const QStringList arguments { "--batch", "--json", m_files + u'/' + updateName };
     if (readerLeaves) {
         // The exit status is the program's (pipefail), 141 if a broken pipe killed it.
-        quaymend.start("bash", QStringList { "-c", "set -o pipefail; \"$0\" \"$@\" | head -n 1 >/dev/null",
-                                             QUAYMEND_EXE_PATH }
-                                   + arguments);
+        quaymend.start("bash", QStringList { "-c", "set -o pipefail; \"$0\" \"$@\" | head -n 1 >/dev/null" }
+                                   + builtCommand(QUAYMEND_EXE_PATH, arguments));
     } else {
-        quaymend.start(QUAYMEND_EXE_PATH, arguments);
+        startBuilt(quaymend, QUAYMEND_EXE_PATH, arguments);
     }
     QVERIFY(quaymend.waitForFinished(60000));
     QCOMPARE(quaymend.exitStatus(), QProcess::NormalExit);
@@ -312,7 +312,7 @@ void tst_BatchRun::secondSignalEndsAHeldUpRun()
     cSimulator device({ "--silent-port", "--reply-delay", "1900" });
     QVERIFY(device.start());
     QProcess quaymend;
-    quaymend.start(QUAYMEND_EXE_PATH, { "--batch", "--json", m_files + u'/' + updateName });
+    startBuilt(quaymend, QUAYMEND_EXE_PATH, { "--batch", "--json", m_files + u'/' + updateName });
     QByteArray out;
     QElapsedTimer clock;
     clock.start();
