@@ -82,3 +82,18 @@ await() {
     done
     echo "Timed out waiting for '$1'; the update log so far:"; cat "$logfile"; return 1
 }
+
+# built_program <program> <work folder>: prints the command to start a program built in this tree:
+# the program itself, or, in a test run of a build for another architecture (QUAYMEND_EMULATOR
+# names the user-mode emulator), a wrapper in the work folder that starts it through the emulator.
+built_program() {
+    if [ -z "${QUAYMEND_EMULATOR:-}" ]; then
+        echo "$1"
+        return
+    fi
+    local wrapper
+    wrapper="$2/emulated-$(basename "$1")"
+    printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$QUAYMEND_EMULATOR" "$1" >"$wrapper"
+    chmod 755 "$wrapper"
+    echo "$wrapper"
+}

@@ -7,7 +7,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
-"$top/scripts/build.sh"
+# Only what the demo needs: the program in build/demo/ and the simulator, not the tests.
+"$top/scripts/build.sh" demo quaymend-devsim
 
 build="$top/build"
 work=$(mktemp -d /tmp/quaymend-demo.XXXXXX)

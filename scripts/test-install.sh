@@ -15,20 +15,29 @@
 # root and the downloaded packages are kept in $QUAYMEND_INSTALL_CACHE (default
 # /var/tmp/quaymend-install-test). Not part of .ci/run.
 #   scripts/test-install.sh [build directory]     (default build-deb, see scripts/package.sh)
+#   scripts/test-install.sh --arch arm64|armhf [build directory]     (default build-deb-<arch>)
+#       the same for the Raspberry Pi package, in a Debian 12 root of that architecture whose
+#       programs run under qemu-user-static (binfmt_misc is mounted and the emulator registered
+#       when they are not yet); step 3 is then a whole update with quaymend --batch.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$top/build-deb}
+arch=
+if [ "${1:-}" = "--arch" ]; then
+    arch=${2:?"--arch needs arm64 or armhf"}
+    shift 2
+fi
+build=${1:-$top/build-deb${arch:+-$arch}}
 [ "$(id -u)" -eq 0 ] || { echo "Run this as root (it uses debootstrap, chroot and mount)."; exit 2; }
 started=$SECONDS
 phase() { echo "== $* (after $((SECONDS - started)) s)"; }
 
 phase "Building the package"
-deb=$("$top/scripts/package.sh" "$build" | tail -n 1)
+deb=$("$top/scripts/package.sh" ${arch:+--arch "$arch"} "$build" | tail -n 1)
 build=$(cd "$build" && pwd)
 echo "$deb"
 
 cache=${QUAYMEND_INSTALL_CACHE:-/var/tmp/quaymend-install-test}
-tarball="$cache/debian12-minbase.tar.gz"
+tarball="$cache/debian12-minbase${arch:+-$arch}.tar.gz"
 mkdir -p "$cache/archives/partial"
 work=$(mktemp -d /tmp/quaymend-install.XXXXXX)
 root="$work/root"
@@ -55,9 +64,19 @@ mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sourc
     grep -E '/debian/?$' | head -n 1) || true
 mirror=${mirror:-http://deb.debian.org/debian}
 
+if [ -n "$arch" ]; then
+    # The root's programs run through the emulator, which the kernel finds through binfmt_misc;
+    # with the F flag it is opened now, so that it works inside the root too.
+    case "$arch" in arm64) qemu=aarch64 ;; armhf) qemu=arm ;; *) echo "unknown architecture $arch"; exit 2 ;; esac
+    [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    if [ ! -e "/proc/sys/fs/binfmt_misc/qemu-$qemu" ]; then
+        phase "Registering qemu-$qemu with binfmt_misc"
+        cat "/usr/lib/binfmt.d/qemu-$qemu.conf" >/proc/sys/fs/binfmt_misc/register
+    fi
+fi
 if [ ! -s "$tarball" ]; then
-    phase "Making a Debian 12 root with debootstrap from $mirror (cached afterwards in $tarball)"
-    debootstrap --variant=minbase bookworm "$work/bootstrap" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+    phase "Making a Debian 12${arch:+ $arch} root with debootstrap from $mirror (cached afterwards in $tarball)"
+    debootstrap ${arch:+--arch="$arch"} --variant=minbase bookworm "$work/bootstrap" "$mirror" >"$work/debootstrap.log" 2>&1 ||
         { tail -n 20 "$work/debootstrap.log"; echo "debootstrap failed"; exit 1; }
     tar -C "$work/bootstrap" -czf "$tarball.part" . && mv "$tarball.part" "$tarball"
     rm -rf "$work/bootstrap"
@@ -130,6 +149,19 @@ status=0
 in_root env QUAYMEND_SIMULATED_PORTS=/qm/ports quaymend --check /qm || status=$?
 echo "exit code $status"
 [ "$status" -eq 0 ] || { echo "FAIL: expected 0"; exit 1; }
+
+if [ -n "$arch" ]; then
+    phase "quaymend --batch with the demo file, a whole update of the simulated device"
+    in_root env TMPDIR=/qm QUAYMEND_SIMULATED_PORTS=/qm/ports quaymend --batch /qm/730400_03_00_01.hex |
+        grep -E ' : (Welcome screen|Detecting AIS - update required|Updating - complete|Complete)$' ||
+        { echo "--- simulator's log:"; cat "$work/devsim.log"; echo "FAIL: the batch update"; exit 1; }
+    size=$(stat -c %s "$root/qm/730400_03_00_01.hex")
+    cmp <(head -c "$size" "$root/qm/received-image.bin") "$root/qm/730400_03_00_01.hex" ||
+        { echo "FAIL: the simulated device's image differs from the update file"; exit 1; }
+    echo "The simulated device received the update file intact."
+    phase "PASS ($arch)"
+    exit 0
+fi
 
 phase "The installed wizard with the demo file as argument, through a whole update under Xvfb"
 shots="$work/screenshots"

@@ -5,8 +5,30 @@
 #     scripts/test.sh --sanitize   the suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 #                                  into build-asan/ (any error fails the test that met it; leaks only
 #                                  from Qt's D-Bus library are suppressed, scripts/lsan-suppressions.txt)
+#     scripts/test.sh --arch arm64     the suite cross-built for arm64 or armhf (Raspberry Pi OS) into
+#     scripts/test.sh --arch armhf     build-<arch>/ and run under the user-mode emulator (qemu-user-static);
+#                                      the tools the tests start besides (rx, socat, Xvfb) stay native.
+#                                      QUAYMEND_CROSS_TESTS=<regex> runs only the tests it matches;
+#                                      QUAYMEND_CROSS_BUILD_ONLY=1 builds and runs none.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+if [ "${1:-}" = "--arch" ]; then
+    arch=${2:?"--arch needs arm64 or armhf"}
+    case "$arch" in
+    arm64) toolchain=$top/cmake/toolchain-aarch64-linux-gnu.cmake ;;
+    armhf) toolchain=$top/cmake/toolchain-arm-linux-gnueabihf.cmake ;;
+    *) echo "test.sh: unknown architecture $arch (arm64 or armhf)"; exit 2 ;;
+    esac
+    "$top/scripts/setup.sh" --arch "$arch"
+    build=$top/build-$arch
+    # Emulated, a test takes several times as long: the same bounds as the sanitized build.
+    cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQUAYMEND_TEST_TIMEOUT=900 >/dev/null
+    cmake --build "$build" -j"$(nproc)"
+    [ -n "${QUAYMEND_CROSS_BUILD_ONLY:-}" ] && exit 0
+    cd "$build"
+    exec ctest --output-on-failure -j"$(nproc)" ${QUAYMEND_CROSS_TESTS:+-R "$QUAYMEND_CROSS_TESTS"}
+fi
 "$top/scripts/setup.sh"
 if [ "${1:-}" = "--sanitize" ]; then
     build=${QUAYMEND_ASAN_BUILD:-$top/build-asan}

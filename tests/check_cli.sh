@@ -5,10 +5,10 @@
 set -euo pipefail
 build=${1:?build directory}
 top=$(cd "$(dirname "$0")/.." && pwd)
-quaymend="$build/src/quaymend"
 . "$top/scripts/common.sh"
 make_work
 chmod 755 "$work"
+quaymend=$(built_program "$build/src/quaymend" "$work")
 fail() { echo "FAIL: $*"; exit 1; }
 expect() { # exit-code description command...
     local want=$1 what=$2 got=0
@@ -19,7 +19,7 @@ expect() { # exit-code description command...
 
 export TMPDIR="$work" QT_QPA_PLATFORM=offscreen
 export QUAYMEND_SIMULATED_PORTS="$work/ports"
-start_simulator "$build/tools/devsim/quaymend-devsim" "$work" || fail "the simulator did not start"
+start_simulator "$(built_program "$build/tools/devsim/quaymend-devsim" "$work")" "$work" || fail "the simulator did not start"
 port=$(awk '{ print $1 }' "$QUAYMEND_SIMULATED_PORTS")
 cp "$top/tools/demo/730400_03_00_01.hex" "$work/"
 

@@ -10,11 +10,11 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 make_work
 
 DESTDIR="$work/stage" cmake --install "$build" --prefix /usr --component quaymend >/dev/null
-program="$work/stage/usr/bin/quaymend"
+program=$(built_program "$work/stage/usr/bin/quaymend" "$work")
 mkdir "$work/downloads"
 cp "$top/tools/demo/730400_03_00_01.hex" "$work/downloads/"
 
-start_simulator "$build/tools/devsim/quaymend-devsim" "$work" \
+start_simulator "$(built_program "$build/tools/devsim/quaymend-devsim" "$work")" "$work" \
     --new-version 730400.03.00.01 --reply-delay 300 --link-speed 11520 --flash-ms 5 || { echo "FAIL: simulator"; exit 1; }
 
 TMPDIR="$work" QUAYMEND_SIMULATED_PORTS="$work/ports" QT_QPA_PLATFORM=xcb \

@@ -6,6 +6,7 @@ set -euo pipefail
 build=${1:?build directory}
 top=$(cd "$(dirname "$0")/.." && pwd)
 linux="$top/packaging/linux"
+. "$top/scripts/common.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -49,7 +50,7 @@ grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$root/share/
     fail "metainfo launches another desktop entry"
 
 # The metainfo's newest release is the version the installed program reports.
-version=$("$root/bin/quaymend" --version | sed -n 's/^quaymend //p')
+version=$("$(built_program "$root/bin/quaymend" "$work")" --version | sed -n 's/^quaymend //p')
 [ -n "$version" ] || fail "no version from the installed program"
 grep -q "<release version=\"$version\"" "$root/share/metainfo/$id.metainfo.xml" ||
     fail "metainfo has no release $version"

@@ -1,11 +1,13 @@
 #include "app/batchrun.h"
 #include "app/quaymend.h"
+#include "builtprogram.h"
 #include "probe.h"
 #include "simulator.h"
 #include "wizardharness.h"
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +18,8 @@
 #include <QTimer>
 
 #include <csignal>
+
+#include <signal.h>
 
 using namespace wizardtest;
 
@@ -66,6 +70,8 @@ private slots:
     void sameLogAsTheWindow();
     void processWithoutDisplay_data();
     void processWithoutDisplay();
+    void secondSignalEndsAHeldUpRun_data();
+    void secondSignalEndsAHeldUpRun();
 
 private:
     QString logPath() const { return m_tmp.path() + QStringLiteral("/quaymendlog.txt"); }
@@ -292,11 +298,10 @@ void tst_BatchRun::processWithoutDisplay()
     const QStringList arguments { "--batch", "--json", m_files + u'/' + updateName };
     if (readerLeaves) {
         // The exit status is the program's (pipefail), 141 if a broken pipe killed it.
-        quaymend.start("bash", QStringList { "-c", "set -o pipefail; \"$0\" \"$@\" | head -n 1 >/dev/null",
-                                             QUAYMEND_EXE_PATH }
-                                   + arguments);
+        quaymend.start("bash", QStringList { "-c", "set -o pipefail; \"$0\" \"$@\" | head -n 1 >/dev/null" }
+                                   + builtCommand(QUAYMEND_EXE_PATH, arguments));
     } else {
-        quaymend.start(QUAYMEND_EXE_PATH, arguments);
+        startBuilt(quaymend, QUAYMEND_EXE_PATH, arguments);
     }
     QVERIFY(quaymend.waitForFinished(60000));
     QCOMPARE(quaymend.exitStatus(), QProcess::NormalExit);
@@ -308,6 +313,48 @@ void tst_BatchRun::processWithoutDisplay()
     const QList<QByteArray> lines = quaymend.readAllStandardOutput().trimmed().split('\n');
     const QJsonObject result = QJsonDocument::fromJson(lines.last()).object();
     QCOMPARE(result.value("outcome").toString(), QStringLiteral("updated"));
+}
+
+void tst_BatchRun::secondSignalEndsAHeldUpRun_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+    QTest::newRow("kill, kill") << int(SIGTERM) << int(SIGTERM);
+    QTest::newRow("kill, Ctrl-C") << int(SIGTERM) << int(SIGINT);
+    QTest::newRow("Ctrl-C, Ctrl-C") << int(SIGINT) << int(SIGINT);
+}
+
+// A step that holds the GUI thread (here a detection that waits for a port that never answers,
+// then for a late reply: about 4 s) leaves the first signal to the event loop, which is not
+// there to take it. The second ends the run at once, long before the reply.
+void tst_BatchRun::secondSignalEndsAHeldUpRun()
+{
+    QFETCH(int, first);
+    QFETCH(int, second);
+    cSimulator device({ "--silent-port", "--reply-delay", "1900" });
+    QVERIFY(device.start());
+    QProcess quaymend;
+    startBuilt(quaymend, QUAYMEND_EXE_PATH, { "--batch", "--json", m_files + u'/' + updateName });
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    while (!out.contains("Command: ") && clock.elapsed() < 60000) {
+        quaymend.waitForReadyRead(100);
+        out += quaymend.readAllStandardOutput();
+    }
+    QVERIFY2(out.contains("Command: "), out.constData());
+    // Two signals of one kind sent together count once: the first has to arrive first.
+    QCOMPARE(::kill(pid_t(quaymend.processId()), first), 0);
+    QTest::qWait(300);
+    QCOMPARE(::kill(pid_t(quaymend.processId()), second), 0);
+    QVERIFY(quaymend.waitForFinished(10000));
+    out += quaymend.readAllStandardOutput();
+    QCOMPARE(quaymend.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(quaymend.exitCode(), 130);
+    QVERIFY2(!out.contains("Response: "), out.constData());
+    const QJsonObject result = QJsonDocument::fromJson(out.trimmed().split('\n').last()).object();
+    QCOMPARE(result.value("outcome").toString(), QStringLiteral("interrupted"));
+    QCOMPARE(result.value("exit").toInt(), 130);
 }
 
 QTEST_MAIN(tst_BatchRun)

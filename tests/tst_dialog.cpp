@@ -1,6 +1,7 @@
 #include "app/highdpi.h"
 #include "app/pagehtml.h"
 #include "app/quaymend.h"
+#include "builtprogram.h"
 #include "probe.h"
 
 #include <QApplication>
@@ -344,7 +345,7 @@ void tst_Dialog::sizesOnScreen()
     for (const QString &setting : environment)
         env.insert(setting.section('=', 0, 0), setting.section('=', 1));
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {});
+    startBuilt(child, QCoreApplication::applicationFilePath());
     QVERIFY(child.waitForFinished(20000));
     QCOMPARE(child.exitCode(), 0);
     const QByteArray output = child.readAllStandardOutput();

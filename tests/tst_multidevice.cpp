@@ -1,6 +1,7 @@
 #include "device/devicefollower.h"
 #include "device/portdiscovery.h"
 #include "device/portlock.h"
+#include "builtprogram.h"
 #include "fakeport.h"
 #include "simulator.h"
 #include "wizardharness.h"
@@ -196,7 +197,7 @@ void tst_MultiDevice::deviceSetups()
         QStringList arguments = withPorts(run).split(u' ', Qt::SkipEmptyParts);
         if (arguments.first() == "--batch")
             arguments << m_files.filePath(updateName);
-        process->start(QUAYMEND_EXE_PATH, arguments);
+        startBuilt(*process, QUAYMEND_EXE_PATH, arguments);
         QVERIFY(process->waitForStarted());
         processes.push_back(std::move(process));
     }

@@ -1,6 +1,7 @@
 #include "app/highdpi.h"
 #include "app/quaymend.h"
 #include "app/translation.h"
+#include "builtprogram.h"
 #include "probe.h"
 #include "simulator.h"
 #include "wizard/pages.h"
@@ -17,11 +18,14 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QStyle>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTranslator>
 #include <QXmlStreamReader>
 
 #include <cstdio>
+#include <memory>
 
 using namespace wizardtest;
 
@@ -160,6 +164,21 @@ QList<NamedPage> catalogue()
     };
 }
 
+// Counts the show, hide and resize events of the widgets it watches.
+class cLayoutCounter : public QObject
+{
+public:
+    int changes = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show || event->type() == QEvent::Hide || event->type() == QEvent::Resize)
+            ++changes;
+        return false;
+    }
+};
+
 // What does not fit on the page now shown, one line per fault.
 QStringList faultsOnScreen(Quaymend &dialog, const QString &page)
 {
@@ -179,6 +198,40 @@ QStringList faultsOnScreen(Quaymend &dialog, const QString &page)
                       .arg(text->viewport()->height());
     if (text->horizontalScrollBar()->isVisible())
         faults << QStringLiteral("%1: text wider than its area").arg(page);
+
+    // Once laid out, the page stays as it is: a scroll bar that comes and goes, or a text area
+    // resized again and again, is a layout that never ends (the wizard would hang on this page).
+    cLayoutCounter counter;
+    text->verticalScrollBar()->installEventFilter(&counter);
+    text->viewport()->installEventFilter(&counter);
+    for (int round = 0; round < 5; ++round)
+        QCoreApplication::processEvents();
+    text->verticalScrollBar()->removeEventFilter(&counter);
+    text->viewport()->removeEventFilter(&counter);
+    if (counter.changes > 0)
+        faults << QStringLiteral("%1: the layout has not settled (%2 changes)").arg(page).arg(counter.changes);
+    // A scroll bar can only come and go without end where the text, narrowed by the scroll bar,
+    // needs less height than at full width. Text metrics differ by a hair between fonts, scale
+    // factors and processors, so every width near the real one is tried.
+    const int viewportWidth = text->viewport()->width();
+    const int barWidth = text->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, text->verticalScrollBar());
+    std::unique_ptr<QTextDocument> copy(text->document()->clone());
+    for (int width = viewportWidth - 24; width <= viewportWidth + 8; ++width) {
+        copy->setTextWidth(width);
+        const qreal wide = copy->size().height();
+        copy->setTextWidth(width - barWidth);
+        const qreal narrow = copy->size().height();
+        if (narrow < wide) {
+            faults << QStringLiteral("%1: text %2 px high at %3 px wide but %4 px at %5 px: its scroll bar could "
+                                     "come and go without end")
+                          .arg(page)
+                          .arg(wide)
+                          .arg(width)
+                          .arg(narrow)
+                          .arg(width - barWidth);
+            break;
+        }
+    }
 
     const QRect row = ui.buttons->contentsRect();
     QList<QPushButton *> shown;
@@ -343,6 +396,8 @@ void tst_Translation::pagesFit_data()
     QTest::newRow("German, 192 dpi, Qt not scaling")
         << dpi192Unscaled + QStringList { "LANGUAGE=de" } << "Willkommen";
     QTest::newRow("German from LANG") << dpi96 + QStringList { "LANG=de_DE.UTF-8" } << "Willkommen";
+    // A scale factor Qt applies as it is: every length in fractions of a pixel.
+    QTest::newRow("English, scaled by 1.25") << QStringList { "QT_SCALE_FACTOR=1.25", "LANGUAGE=en" } << "Welcome";
 }
 
 void tst_Translation::pagesFit()
@@ -361,7 +416,7 @@ void tst_Translation::pagesFit()
     for (const QString &setting : environment)
         env.insert(setting.section('=', 0, 0), setting.section('=', 1));
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {});
+    startBuilt(child, QCoreApplication::applicationFilePath());
     QVERIFY(child.waitForFinished(30000));
     const QString output = QString::fromUtf8(child.readAllStandardOutput());
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,

@@ -18,11 +18,11 @@ for _ in $(seq 100); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
 wmctrl -m >/dev/null 2>&1 || fail "openbox did not start"
 
 cp "$top/tools/demo/730400_03_00_01.hex" "$work/"
-start_simulator "$build/tools/devsim/quaymend-devsim" "$work" \
+start_simulator "$(built_program "$build/tools/devsim/quaymend-devsim" "$work")" "$work" \
     --new-version 730400.03.00.01 --link-speed 11520 --flash-ms 5 --restart-delay 1500 || fail "simulator"
 
 TMPDIR="$work" QUAYMEND_SIMULATED_PORTS="$work/ports" QT_QPA_PLATFORM=xcb \
-    "$build/src/quaymend" "$work/730400_03_00_01.hex" 2>"$work/debug.log" &
+    "$(built_program "$build/src/quaymend" "$work")" "$work/730400_03_00_01.hex" 2>"$work/debug.log" &
 app=$!
 pids+=($app)
 wait_for_window 200 || fail "no window"

@@ -11,7 +11,7 @@ make_work
 start_xvfb "$work" || fail "Xvfb did not start"
 
 # The log goes to this test's own temporary directory; no simulated ports.
-TMPDIR="$work" QUAYMEND_SIMULATED_PORTS= QT_QPA_PLATFORM=xcb "$build/src/quaymend" 2>"$work/debug.log" &
+TMPDIR="$work" QUAYMEND_SIMULATED_PORTS= QT_QPA_PLATFORM=xcb "$(built_program "$build/src/quaymend" "$work")" 2>"$work/debug.log" &
 app=$!
 pids+=($app)
 

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QVariantMap>
 
+#include <atomic>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -28,6 +29,10 @@ namespace {
 
 // How often the run looks at its time bound between the wizard's own steps.
 constexpr int deadlineCheckMs = 100;
+
+// Set when the first transfer begins; from then on no signal ends the process by itself, as an
+// image is never cut off. Read by the signal handler.
+std::atomic<bool> transferBegun { false };
 
 QString clockText(qint64 seconds)
 {
@@ -150,6 +155,7 @@ void cBatchRun::onLogLine(const QDateTime &when, const QString &timestamp, const
         m_phase = Phase::Connecting;
     } else if (text == "Updating") {
         m_phase = Phase::Transfer;
+        transferBegun = true;
         m_fileSize = QFileInfo(m_dialog->updateFilePath()).size();
         m_transferClock.start();
         m_lastPercent = -1;
@@ -328,9 +334,24 @@ void cBatchRun::drawProgressBar(bool clear)
 namespace {
 
 int interruptPipe[2] = { -1, -1 };
+// Signals the event loop has not taken up yet, and whether the run writes JSON.
+std::atomic<int> unansweredSignals { 0 };
+std::atomic<bool> jsonOutput { false };
 
 void onInterruptSignal(int)
 {
+    // A request still waiting for the event loop means the loop is held up (a step that does not
+    // return). Before any transfer, a second request then ends the process here, with only
+    // async-signal-safe calls: what was printed so far is already flushed, line by line.
+    if (unansweredSignals.load() > 0 && !transferBegun.load()) {
+        static const char notice[] = "quaymend: interrupted again while busy; ending now.\n";
+        static const char result[] = "{\"event\":\"result\",\"exit\":130,\"outcome\":\"interrupted\"}\n";
+        [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, notice, sizeof notice - 1);
+        if (jsonOutput.load())
+            written = ::write(STDOUT_FILENO, result, sizeof result - 1);
+        ::_exit(ExitCode::Interrupted);
+    }
+    unansweredSignals.fetch_add(1);
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], &byte, 1);
 }
@@ -381,10 +402,12 @@ int runBatch(const CommandLine &commandLine, const UpdateSource &source)
             char bytes[16];
             ssize_t got = 0;
             while ((got = ::read(interruptPipe[0], bytes, sizeof bytes)) > 0) {
+                unansweredSignals.fetch_sub(int(got));
                 for (ssize_t i = 0; i < got; ++i)
                     run.interrupt();
             }
         });
+        jsonOutput = commandLine.json;
         struct sigaction action = {};
         action.sa_handler = onInterruptSignal;
         sigemptyset(&action.sa_mask);

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -33,7 +34,11 @@ ProgramStart startProgram(const std::string &relativePath, const std::string &ar
     pid_t pid = 0;
     // posix_spawn, not posix_spawnp: the path is relative to the current directory, never looked
     // up in PATH, and no shell sees the argument. A program that cannot be executed is reported
-    // here as an error.
+    // here as an error. posix_spawn may tell that only through the child's exit status 127 (POSIX
+    // allows it, and a C library whose vfork is a plain fork does so, as under QEMU's user-mode
+    // emulation), so a missing or non-executable file is refused before it is tried.
+    if (::access(path.c_str(), X_OK) != 0)
+        return ProgramStart::Failed;
     if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0 || pid <= 0)
         return ProgramStart::Failed;
     program.handle = pid;

@@ -1,5 +1,7 @@
 #include "freshprocess.h"
 
+#include "builtprogram.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTest>
@@ -21,7 +23,7 @@ bool inFreshProcess(int timeoutMs)
     env.insert(QString::fromLatin1(caseVariable), testCase);
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), { testCase });
+    startBuilt(child, QCoreApplication::applicationFilePath(), { testCase });
     const bool ended = child.waitForFinished(timeoutMs);
     if (!ended) {
         child.kill();

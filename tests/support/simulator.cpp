@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "builtprogram.h"
+
 #include <QDebug>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -35,11 +37,13 @@ bool cSimulator::start(int timeoutMs)
         return false;
     m_log.clear();
     m_process = std::make_unique<QProcess>();
-    m_process->setProgram(QStringLiteral(QUAYMEND_DEVSIM_PATH));
     // Ours first: an explicit --image in extraArgs wins, the parser takes the last value.
-    m_process->setArguments(QStringList{QStringLiteral("--ports-file"), portsFile(), QStringLiteral("--image"),
-                                        imagePath()}
-                            + m_extraArgs);
+    const QStringList command = builtCommand(QStringLiteral(QUAYMEND_DEVSIM_PATH),
+                                             QStringList{QStringLiteral("--ports-file"), portsFile(),
+                                                         QStringLiteral("--image"), imagePath()}
+                                                 + m_extraArgs);
+    m_process->setProgram(command.first());
+    m_process->setArguments(command.mid(1));
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     m_process->setStandardOutputFile(QProcess::nullDevice());
     QObject::connect(m_process.get(), &QProcess::readyReadStandardError, m_process.get(), [this]() { readLog(); });
