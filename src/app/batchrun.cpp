@@ -281,7 +281,7 @@ QVariantMap cBatchRun::resultFields() const
         fields.insert(QStringLiteral("versionAfter"), record.versionAfter);
     if (record.attemptsUsed > 0)
         fields.insert(QStringLiteral("attempts"), record.attemptsUsed);
-    fields.insert(QStringLiteral("seconds"), qRound64(m_runClock.elapsed() / 100.0) / 10.0);
+    fields.insert(QStringLiteral("seconds"), m_runClock.elapsed() / 1000.0);
     return fields;
 }
 
