@@ -228,7 +228,10 @@ private slots:
         cSerialPort port;
         port.setPortName(pty.slavePath);
         QCOMPARE(port.open(QIODevice::ReadWrite), !held);
-        if (!held) {
+        // QEMU's user-mode emulation neither passes TIOCGEXCL on nor opens a second descriptor the
+        // way the kernel does: exclusivity is looked at on a real kernel only.
+        const bool emulated = !QStringLiteral(QUAYMEND_TEST_EMULATOR).isEmpty();
+        if (!held && !emulated) {
             // Only a privileged process gets a second descriptor of an exclusive terminal.
             const int second = ::open(pty.slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
             const int openError = errno;
