@@ -152,5 +152,6 @@ private:
 
     // Off again: closing works once more, and the close button comes back unless told otherwise.
     void setUpdateUnderWay(bool underWay, bool closeButton = true);
-    bool logUpdateFile();
+    // One update-log line naming the file about to be sent: name, size and SHA-256.
+    void logUpdateFile();
 };

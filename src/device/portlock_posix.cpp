@@ -1,5 +1,7 @@
 #include "device/portlock.h"
 
+#include "support/regularfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -52,8 +54,9 @@ bool portHeldElsewhere(const QString &portName, const QStringList &lockDirectori
     const qint64 own = ::getpid();
     for (const QString &directory : directories) {
         for (const QString &name : portLockNames(portName)) {
-            QFile file(directory + QLatin1Char('/') + name);
-            if (!file.open(QIODevice::ReadOnly))
+            // Anyone may write to a lock directory: a FIFO planted there must not hold the scan.
+            QFile file;
+            if (!openRegularFile(file, directory + QLatin1Char('/') + name))
                 continue;
             const QByteArray first = file.read(lockFileLimit).split('\n').constFirst().trimmed();
             bool ok = false;

@@ -71,21 +71,21 @@ void Quaymend::setUpdateUnderWay(bool underWay, bool closeButton)
     }
 }
 
-bool Quaymend::logUpdateFile()
+void Quaymend::logUpdateFile()
 {
+    // A file that cannot be read here is the sender's to report, as "Updating - xmodem file error".
     const QString path = updateFilePath();
     QFile file;
     if (!openRegularFile(file, path))
-        return false;
+        return;
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (!hash.addData(&file))
-        return false;
+        return;
     record.filePath = path;
     record.fileSize = file.size();
     record.fileSha256 = hash.result().toHex();
     log("Update file: " + QFileInfo(path).fileName().toUtf8() + ", " + QByteArray::number(record.fileSize)
         + " bytes, SHA-256 " + record.fileSha256);
-    return true;
 }
 
 void Quaymend::stepWizard()
