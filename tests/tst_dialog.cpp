@@ -1,8 +1,10 @@
 #include "app/highdpi.h"
 #include "app/pagehtml.h"
+#include "app/pageview.h"
 #include "app/quaymend.h"
 #include "builtprogram.h"
 #include "probe.h"
+#include "viewchanges.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -14,11 +16,14 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextEdit>
 #include <QTimer>
+#include <QtMath>
 
 #include <memory>
 
@@ -105,6 +110,33 @@ int sizeProbeMain(int argc, char **argv)
     return 0;
 }
 
+// How high a text is when laid out at a width.
+qreal textHeight(const QString &html, int width)
+{
+    QTextDocument document;
+    document.setHtml(html);
+    document.setTextWidth(width);
+    return document.size().height();
+}
+
+// A paragraph that needs less height when narrower: at full width a tall word ends its first line,
+// narrowed by a scroll bar the word moves down onto a line that is taller still. Found by trying
+// the count of short words in front of it; empty if the fonts at hand never give such a text.
+QString narrowerIsShorter(int width, int narrowedBy)
+{
+    for (int words = 1; words < 60; ++words) {
+        QString html = QStringLiteral("<p><span style=\"font-size:10pt\">");
+        for (int i = 0; i < words; ++i)
+            html += QStringLiteral("word ");
+        html += QStringLiteral(
+            "</span><span style=\"font-size:28pt\">X</span> <span style=\"font-size:36pt\">Y</span>"
+            "<span style=\"font-size:10pt\"> tail</span></p>");
+        if (textHeight(html, width - narrowedBy) < textHeight(html, width))
+            return html;
+    }
+    return QString();
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(PageText)
@@ -125,6 +157,9 @@ private slots:
     void busyModeCursor();
     void sizesOnScreen_data();
     void sizesOnScreen();
+    void scrollBarSettles_data();
+    void scrollBarSettles();
+    void pageTextStaysReachable();
     void initialState();
     void slotTable();
     void progressBar();
@@ -364,6 +399,117 @@ void tst_Dialog::sizesOnScreen()
                  .arg(qMax(design[0].toInt(), out.value("copyLogLabel").toInt()))
                  .arg(design[1]));
     QCOMPARE(out.value("title").toString(), QString("Quaymend v730900.03.00.00"));
+}
+
+void tst_Dialog::scrollBarSettles_data()
+{
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<int>("height"); // of the view, in pixels beyond the text's full-width height
+    QTest::addColumn<bool>("bar");
+
+    constexpr int width = 300;
+    const int barWidth = QTextEdit().verticalScrollBar()->sizeHint().width();
+    const QString shortText = QStringLiteral("<p>A few words.</p>");
+    const QString longWord = QStringLiteral("<p>") + QString(120, QLatin1Char('W')) + QStringLiteral("</p>");
+    const QString tallWordAtLineEnd = narrowerIsShorter(width, barWidth);
+    QVERIFY2(!tallWordAtLineEnd.isEmpty(), "no text here needs less height when narrower");
+    const qreal wide = textHeight(tallWordAtLineEnd, width);
+    const qreal narrow = textHeight(tallWordAtLineEnd, width - barWidth);
+
+    QTest::newRow("room to spare") << shortText << 50 << false;
+    QTest::newRow("exactly as high as the text") << shortText << 0 << false;
+    QTest::newRow("a pixel short") << shortText << -1 << true;
+    QTest::newRow("far too short") << shortText << -15 << true;
+    QTest::newRow("a word wider than the view") << longWord << 0 << false;
+    // Narrowed by its bar the text would fit, at full width it does not: the bar must stay, and
+    // must not come and go.
+    QTest::newRow("fits only once narrowed by the bar")
+        << tallWordAtLineEnd << int(std::floor((narrow - wide) / 2)) << true;
+}
+
+void tst_Dialog::scrollBarSettles()
+{
+    QFETCH(QString, html);
+    QFETCH(int, height);
+    QFETCH(bool, bar);
+
+    constexpr int width = 300;
+    auto *view = new QTextEdit;
+    QScopedPointer<QTextEdit> owner(view);
+    view->setFrameShape(QFrame::NoFrame);
+    auto *settler = new cPageView(view);
+    view->resize(width, 400);
+    view->show();
+    cViewChanges changes(view);
+
+    view->setHtml(html);
+    settler->settle();
+    const int textHigh = qCeil(view->document()->size().height());
+    view->resize(width, textHigh + height);
+    settler->settle(); // once more, as a new page would: the decision must not flip
+    for (int round = 0; round < 5; ++round)
+        QCoreApplication::processEvents();
+
+    QScrollBar *vbar = view->verticalScrollBar();
+    QCOMPARE(vbar->isVisible(), bar);
+    QVERIFY2(changes.barShownOrHidden <= 1, qPrintable(QString::number(changes.barShownOrHidden)));
+    // Every line can be scrolled to, and none is wider than the view.
+    QVERIFY(view->document()->size().height() <= view->viewport()->height() + vbar->maximum() + 1);
+    QVERIFY(!view->horizontalScrollBar()->isVisible());
+    QVERIFY(view->document()->size().width() <= view->viewport()->width() + 1);
+
+    // Laid out, it stays: no bar coming or going, no new width for the text.
+    const cViewChanges later(view);
+    for (int round = 0; round < 5; ++round)
+        QCoreApplication::processEvents();
+    QCOMPARE(later.barShownOrHidden, 0);
+    QCOMPARE(later.viewportResized, 0);
+}
+
+void tst_Dialog::pageTextStaysReachable()
+{
+    Quaymend dialog;
+    dialog.show();
+    Ui::UpdateWizard &ui = QuaymendProbe::ui(dialog);
+    QTextEdit *view = ui.InfoText;
+    const auto page = [](int words) {
+        QString line;
+        for (int i = 0; i < words; ++i)
+            line += QStringLiteral("word ");
+        return PageText { "Title", line, "", "Next", "to go on", "", "" };
+    };
+    const auto reachable = [&] {
+        QCoreApplication::processEvents();
+        return view->document()->size().height()
+            <= view->viewport()->height() + view->verticalScrollBar()->maximum() + 1;
+    };
+
+    dialog.showPage(page(600));
+    QVERIFY(view->verticalScrollBar()->isVisible());
+    QVERIFY(reachable());
+    dialog.showPage(page(3));
+    QVERIFY(!view->verticalScrollBar()->isVisible());
+
+    // A text that fits above a hidden progress bar and not above a shown one: the bar comes with it.
+    ui.ProgressBar->show();
+    QCoreApplication::processEvents();
+    const int besideBar = view->contentsRect().height();
+    ui.ProgressBar->hide();
+    QCoreApplication::processEvents();
+    const int alone = view->contentsRect().height();
+    QVERIFY(besideBar < alone);
+    int words = 3;
+    for (; words < 600; ++words) {
+        dialog.showPage(page(words));
+        const qreal high = view->document()->size().height();
+        if (high > besideBar + 1 && high < alone)
+            break;
+    }
+    QVERIFY(words < 600);
+    QVERIFY(!view->verticalScrollBar()->isVisible());
+    dialog.setProgressBusy();
+    QVERIFY(view->verticalScrollBar()->isVisible());
+    QVERIFY(reachable());
 }
 
 void tst_Dialog::initialState()

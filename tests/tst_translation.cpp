@@ -4,6 +4,7 @@
 #include "builtprogram.h"
 #include "probe.h"
 #include "simulator.h"
+#include "viewchanges.h"
 #include "wizard/pages.h"
 #include "wizardharness.h"
 
@@ -18,8 +19,6 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QStyle>
-#include <QTextDocument>
 #include <QTextEdit>
 #include <QTranslator>
 #include <QXmlStreamReader>
@@ -164,21 +163,6 @@ QList<NamedPage> catalogue()
     };
 }
 
-// Counts the show, hide and resize events of the widgets it watches.
-class cLayoutCounter : public QObject
-{
-public:
-    int changes = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Show || event->type() == QEvent::Hide || event->type() == QEvent::Resize)
-            ++changes;
-        return false;
-    }
-};
-
 // What does not fit on the page now shown, one line per fault.
 QStringList faultsOnScreen(Quaymend &dialog, const QString &page)
 {
@@ -201,37 +185,13 @@ QStringList faultsOnScreen(Quaymend &dialog, const QString &page)
 
     // Once laid out, the page stays as it is: a scroll bar that comes and goes, or a text area
     // resized again and again, is a layout that never ends (the wizard would hang on this page).
-    cLayoutCounter counter;
-    text->verticalScrollBar()->installEventFilter(&counter);
-    text->viewport()->installEventFilter(&counter);
+    const cViewChanges changes(text);
     for (int round = 0; round < 5; ++round)
         QCoreApplication::processEvents();
-    text->verticalScrollBar()->removeEventFilter(&counter);
-    text->viewport()->removeEventFilter(&counter);
-    if (counter.changes > 0)
-        faults << QStringLiteral("%1: the layout has not settled (%2 changes)").arg(page).arg(counter.changes);
-    // A scroll bar can only come and go without end where the text, narrowed by the scroll bar,
-    // needs less height than at full width. Text metrics differ by a hair between fonts, scale
-    // factors and processors, so every width near the real one is tried.
-    const int viewportWidth = text->viewport()->width();
-    const int barWidth = text->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, text->verticalScrollBar());
-    std::unique_ptr<QTextDocument> copy(text->document()->clone());
-    for (int width = viewportWidth - 24; width <= viewportWidth + 8; ++width) {
-        copy->setTextWidth(width);
-        const qreal wide = copy->size().height();
-        copy->setTextWidth(width - barWidth);
-        const qreal narrow = copy->size().height();
-        if (narrow < wide) {
-            faults << QStringLiteral("%1: text %2 px high at %3 px wide but %4 px at %5 px: its scroll bar could "
-                                     "come and go without end")
-                          .arg(page)
-                          .arg(wide)
-                          .arg(width)
-                          .arg(narrow)
-                          .arg(width - barWidth);
-            break;
-        }
-    }
+    if (changes.barShownOrHidden + changes.viewportResized > 0)
+        faults << QStringLiteral("%1: the layout has not settled (%2 changes)")
+                      .arg(page)
+                      .arg(changes.barShownOrHidden + changes.viewportResized);
 
     const QRect row = ui.buttons->contentsRect();
     QList<QPushButton *> shown;

@@ -59,6 +59,7 @@ static void initResources()
 
 Quaymend::Quaymend(QWidget *parent, Qt::WindowFlags flags)
     : QDialog(parent, flags)
+    , pageView(nullptr)
     , wizardState(StateConnect)
     , retryState(StateConnect)
     , notFoundShown(false)
@@ -77,6 +78,7 @@ Quaymend::Quaymend(QWidget *parent, Qt::WindowFlags flags)
 {
     initResources();
     ui.setupUi(this);
+    pageView = new cPageView(ui.InfoText);
     setWindowFlags(Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
     // Qt scales whole device pixel ratios itself (useWholeScaleFactors) and then reports the DPI
@@ -159,6 +161,7 @@ void Quaymend::showPage(const PageText &page)
     }
 
     ui.InfoText->setText(pageHtml(page));
+    pageView->settle();
     // A busy page is followed by work that holds the GUI thread (a port scan can take seconds):
     // it is drawn now, or the user would watch the previous page, buttons and all, meanwhile.
     if (busy && isVisible()) {

@@ -2,6 +2,7 @@
 
 #include "app/busyfilter.h"
 #include "app/pagetext.h"
+#include "app/pageview.h"
 #include "device/devicefollower.h"
 #include "device/serialport.h"
 #include "support/keepawake.h"
@@ -114,6 +115,7 @@ private:
     friend struct QuaymendProbe;
 
     Ui::UpdateWizard ui;
+    cPageView *pageView;
     WizardState wizardState;
     WizardState retryState;
     bool notFoundShown;
