@@ -10,9 +10,9 @@ class QTextEdit;
 // layout it depends on: the vertical bar takes width from the text, which wraps anew and can then
 // need less height (a tall word at a line's end drops onto a line that is taller anyway), so the
 // bar goes, the text widens and needs it again; the horizontal bar takes height whenever a word
-// is wider than the view. The toolkit breaks some of these cycles by heuristics, and whether a
-// page meets one depends on font metrics that differ by a fraction of a pixel between fonts,
-// scale factors and processors.
+// is wider than the view. The toolkit gives up after a few rounds, which can leave the bar hidden
+// and the end of the text out of reach; whether a page meets such a cycle at all depends on the
+// fonts a system has and the scale factor it runs at.
 //
 // Here nothing the text does can change the width it is laid out at: the vertical bar is decided
 // from the text laid out at the view's full width (shown exactly when that text is taller than
@@ -27,12 +27,12 @@ public:
     // To be called once the view's text has changed.
     void settle();
 
-    // The vertical bar the view's text needs at the view's full width, as settle() decides it.
-    static bool needsScrollBar(const QTextEdit *view);
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QTextEdit *m_view;
+
+    // Whether the view's text, laid out at the view's full width, is taller than the view.
+    static bool needsScrollBar(const QTextEdit *view);
 };
