@@ -119,6 +119,13 @@ qreal textHeight(const QString &html, int width)
     return document.size().height();
 }
 
+// Whether every line of the view's text can be scrolled to.
+bool allTextReachable(const QTextEdit *view)
+{
+    return view->document()->size().height()
+        <= view->viewport()->height() + view->verticalScrollBar()->maximum() + 1;
+}
+
 // A paragraph that needs less height when narrower: at full width a tall word ends its first line,
 // narrowed by a scroll bar the word moves down onto a line that is taller still. Found by trying
 // the count of short words in front of it; empty if the fonts at hand never give such a text.
@@ -434,32 +441,31 @@ void tst_Dialog::scrollBarSettles()
     QFETCH(bool, bar);
 
     constexpr int width = 300;
-    auto *view = new QTextEdit;
-    QScopedPointer<QTextEdit> owner(view);
-    view->setFrameShape(QFrame::NoFrame);
-    auto *settler = new cPageView(view);
-    view->resize(width, 400);
-    view->show();
-    cViewChanges changes(view);
+    QTextEdit view;
+    view.setFrameShape(QFrame::NoFrame);
+    auto *settler = new cPageView(&view); // owned by the view
+    view.resize(width, 400);
+    view.show();
+    cViewChanges changes(&view);
 
-    view->setHtml(html);
+    view.setHtml(html);
     settler->settle();
-    const int textHigh = qCeil(view->document()->size().height());
-    view->resize(width, textHigh + height);
+    const int textHigh = qCeil(view.document()->size().height());
+    view.resize(width, textHigh + height);
     settler->settle(); // once more, as a new page would
     for (int round = 0; round < 5; ++round)
         QCoreApplication::processEvents();
 
-    QScrollBar *vbar = view->verticalScrollBar();
+    QScrollBar *vbar = view.verticalScrollBar();
     QCOMPARE(vbar->isVisible(), bar);
     QVERIFY2(changes.barShownOrHidden <= 1, qPrintable(QString::number(changes.barShownOrHidden)));
     // Every line can be scrolled to, and none is wider than the view.
-    QVERIFY(view->document()->size().height() <= view->viewport()->height() + vbar->maximum() + 1);
-    QVERIFY(!view->horizontalScrollBar()->isVisible());
-    QVERIFY(view->document()->size().width() <= view->viewport()->width() + 1);
+    QVERIFY(allTextReachable(&view));
+    QVERIFY(!view.horizontalScrollBar()->isVisible());
+    QVERIFY(view.document()->size().width() <= view.viewport()->width() + 1);
 
     // Laid out, it stays, decided once more or not: no bar coming or going, no new width for the text.
-    const cViewChanges later(view);
+    const cViewChanges later(&view);
     settler->settle();
     for (int round = 0; round < 5; ++round)
         QCoreApplication::processEvents();
@@ -479,15 +485,11 @@ void tst_Dialog::pageTextStaysReachable()
             line += QStringLiteral("word ");
         return PageText { "Title", line, "", "Next", "to go on", "", "" };
     };
-    const auto reachable = [&] {
-        QCoreApplication::processEvents();
-        return view->document()->size().height()
-            <= view->viewport()->height() + view->verticalScrollBar()->maximum() + 1;
-    };
 
     dialog.showPage(page(600));
     QVERIFY(view->verticalScrollBar()->isVisible());
-    QVERIFY(reachable());
+    QCoreApplication::processEvents();
+    QVERIFY(allTextReachable(view));
     dialog.showPage(page(3));
     QVERIFY(!view->verticalScrollBar()->isVisible());
 
@@ -510,7 +512,8 @@ void tst_Dialog::pageTextStaysReachable()
     QVERIFY(!view->verticalScrollBar()->isVisible());
     dialog.setProgressBusy();
     QVERIFY(view->verticalScrollBar()->isVisible());
-    QVERIFY(reachable());
+    QCoreApplication::processEvents();
+    QVERIFY(allTextReachable(view));
 }
 
 void tst_Dialog::initialState()
