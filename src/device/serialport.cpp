@@ -106,6 +106,10 @@ bool cSerialPort::open(QIODevice::OpenMode mode)
         return false;
     }
 #endif
+    // Every open starts with nothing to read. What the other side sent before it belongs to no
+    // exchange of ours; some versions of Qt drop it on open and others keep it, and nothing here
+    // may depend on which.
+    port->clear(QSerialPort::Input);
     m_port = std::move(port);
     return true;
 }

@@ -34,9 +34,12 @@ bool cRxReceiver::start(int timeoutMs)
     if (!m_dir.isValid())
         return false;
     m_socat.setProcessChannelMode(QProcess::MergedChannels);
-    // rx refuses a path with a directory in it, so it runs in the output's directory.
+    // rx refuses a path with a directory in it, so it runs in the output's directory. It starts
+    // only once the port is opened (wait-slave): its first "C" must reach a reader, as a real
+    // receiver's does, whatever an open does with input that came before it. The port is closed
+    // and opened again between the handshake and the transfer (ignoreeof).
     m_socat.start(QStringLiteral("socat"),
-                  { QStringLiteral("PTY,link=%1,raw,echo=0").arg(m_portPath),
+                  { QStringLiteral("PTY,link=%1,raw,echo=0,wait-slave,pty-interval=0.01,ignoreeof").arg(m_portPath),
                     QStringLiteral("SYSTEM:cd '%1' && exec rx -c received.bin").arg(m_dir.path()) });
     if (!m_socat.waitForStarted(timeoutMs))
         return false;

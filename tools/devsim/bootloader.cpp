@@ -77,8 +77,8 @@ bool cBootLoader::open()
     devLog(QStringLiteral("boot loader port %1 up").arg(m_port->path()));
     if (m_options.has("handshake-first-byte")) {
         devLog(QStringLiteral("tx C instead of U stream (fault handshake-first-byte)"));
-        send('C');
         m_state = eState::Dead;
+        wrongSyncTick();
         return true;
     }
     startUStream();
@@ -147,6 +147,13 @@ void cBootLoader::uTick()
         return;
     m_port->sendDroppable('U');
     arm(m_uTimer, kUIntervalMs, [this]() { uTick(); });
+}
+
+// Streamed like the 'U's it stands in for, so that whoever opens the port later still sees it.
+void cBootLoader::wrongSyncTick()
+{
+    m_port->sendDroppable('C');
+    arm(m_uTimer, kUIntervalMs, [this]() { wrongSyncTick(); });
 }
 
 void cBootLoader::onBytes(const QByteArray &bytes)

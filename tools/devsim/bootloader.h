@@ -48,6 +48,7 @@ private:
     void consumeHeaderByte(char byte);
     void startUStream();
     void uTick();
+    void wrongSyncTick();
     void handshake(bool first);
     void repeatC();
     void blockComplete();

@@ -21,7 +21,7 @@ const char kFaultHelp[] = R"(Faults for --fault NAME (repeat the option to combi
   status-256            reply $PKVR,256,0,0,*XX
   empty-field5          reply with status 255 and an empty version field
   no-bootloader         after the boot command the port goes away and no boot loader appears
-  handshake-first-byte  the boot loader sends one 'C' instead of its 'U' stream, then nothing
+  handshake-first-byte  the boot loader streams 'C' instead of 'U' and answers nothing
   silent-after-echo     after the program's 'U' the boot loader sends nothing
   u-forever             after the program's 'U' the boot loader keeps sending 'U', never 'C'
   not-c                 after the program's 'U' the boot loader sends 'X' instead of 'C', then nothing
