@@ -1,0 +1,54 @@
+# Process 1 of the machine tests/kernel/vm.sh runs, inside its root (from vm-init.sh, run by the
+# initramfs's busybox): starts udev when asked, runs the command with its output on the virtio
+# ports, tells vm.sh its status through the host share and powers off.
+b=/run/quaymend-vm/busybox
+h=/run/quaymend-vm/host
+off() {
+    $b sync
+    $b poweroff -f
+    # Without ACPI power-off a reboot ends QEMU too (-no-reboot).
+    $b reboot -f
+}
+. $h/config
+
+$b hostname quaymend-vm
+$b ip link set lo up
+
+out=/dev/console
+err=/dev/console
+for port in /sys/class/virtio-ports/*; do
+    case "$($b cat "$port/name" 2>/dev/null)" in
+    quaymend.stdout) out=/dev/${port##*/} ;;
+    quaymend.stderr) err=/dev/${port##*/} ;;
+    esac
+done
+
+if [ "$qm_udev" = 1 ]; then
+    udevd=
+    for f in /usr/lib/systemd/systemd-udevd /lib/systemd/systemd-udevd; do
+        [ -x "$f" ] && { udevd=$f; break; }
+    done
+    if [ -z "$udevd" ]; then
+        echo "quaymend-vm: udev was asked for, but the root has no systemd-udevd" >"$err"
+        echo 125 >$h/status
+        off
+    fi
+    $b mkdir -p /run/udev/rules.d
+    for f in $h/rules/*; do [ -f "$f" ] && $b cp "$f" /run/udev/rules.d/; done
+    PATH=/usr/sbin:/usr/bin:/sbin:/bin $udevd --daemon
+    PATH=/usr/sbin:/usr/bin:/sbin:/bin udevadm trigger --type=subsystems --action=add
+    PATH=/usr/sbin:/usr/bin:/sbin:/bin udevadm trigger --type=devices --action=add
+    PATH=/usr/sbin:/usr/bin:/sbin:/bin udevadm settle --timeout=60
+fi
+
+cd "$qm_cwd" 2>/dev/null || cd /
+t_cmd=$($b cut -d' ' -f1 /proc/uptime)
+echo "quaymend-vm: command at $t_cmd s"
+# Through the root's own shell: busybox would run its own applet for a command of the same name.
+$b env -i "$@" </dev/null >"$out" 2>"$err"
+status=$?
+t_end=$($b cut -d' ' -f1 /proc/uptime)
+echo "quaymend-vm: status $status at $t_end s"
+echo "$($b cat $h/t_init) $t_cmd $t_end" >$h/times
+echo "$status" >$h/status
+off
