@@ -64,11 +64,6 @@ if [ -n "$qm_share" ]; then
     mkdir -p "$r$qm_share"
     mount -t 9p -o "$p9,cache=none" qmshare "$r$qm_share" || fail "no share for $qm_share"
 fi
-# The kernel's whole module tree, for modprobe and udev, where the root shows it (the host's own
-# root holds the kernel cache); the overlay lets the mount point be made.
-if [ -n "$qm_kmoddir" ] && [ -d "$r$qm_kmoddir" ]; then
-    mkdir -p "$r/lib/modules/$qm_kver" && mount -o bind "$r$qm_kmoddir" "$r/lib/modules/$qm_kver"
-fi
 
 mkdir -p "$r/run/quaymend-vm/host"
 cp /bin/busybox /stage2 "$r/run/quaymend-vm/"

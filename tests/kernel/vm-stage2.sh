@@ -35,10 +35,22 @@ if [ "$qm_udev" = 1 ]; then
     fi
     $b mkdir -p /run/udev/rules.d
     for f in $h/rules/*; do [ -f "$f" ] && $b cp "$f" /run/udev/rules.d/; done
-    PATH=/usr/sbin:/usr/bin:/sbin:/bin $udevd --daemon
-    PATH=/usr/sbin:/usr/bin:/sbin:/bin udevadm trigger --type=subsystems --action=add
-    PATH=/usr/sbin:/usr/bin:/sbin:/bin udevadm trigger --type=devices --action=add
-    PATH=/usr/sbin:/usr/bin:/sbin:/bin udevadm settle --timeout=60
+    export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+    $udevd --daemon
+    echo "quaymend-vm: udevd at $($b cut -d' ' -f1 /proc/uptime) s"
+    udevadm trigger --type=subsystems --action=add
+    udevadm trigger --type=devices --action=add
+    echo "quaymend-vm: triggered at $($b cut -d' ' -f1 /proc/uptime) s"
+    udevadm settle --timeout=60
+    echo "quaymend-vm: udev settled at $($b cut -d' ' -f1 /proc/uptime) s"
+fi
+
+# The kernel's whole module tree, for modprobe and for udev from now on, where the root shows it
+# (the host's own root holds the kernel cache; its overlay lets the mount point be made). Only
+# after udev's first pass: it would load drivers for all of the emulated PC (floppy, PS/2 mouse,
+# ATA, KVM, ...), which takes a quarter of a minute under TCG and serves no test.
+if [ -n "$qm_kmoddir" ] && [ -d "$qm_kmoddir" ]; then
+    $b mkdir -p "/lib/modules/$qm_kver" && $b mount -o bind "$qm_kmoddir" "/lib/modules/$qm_kver"
 fi
 
 cd "$qm_cwd" 2>/dev/null || cd /
