@@ -265,7 +265,7 @@ prepare() {
 
     initrd_dir=$cache/initrd
     mkdir -p "$initrd_dir"/{bin,dev,proc,sys,run,lib/modules,newroot,lower,overlay,host}
-    cp "$cache/busybox/bin/busybox" "$initrd_dir/bin/busybox"
+    cp "$(ls "$cache/busybox"/{usr/,}bin/busybox 2>/dev/null | head -n 1)" "$initrd_dir/bin/busybox"
     mknod -m 600 "$initrd_dir/dev/console" c 5 1
     local transport=virtio_mmio
     [ "$arch" = amd64 ] && transport=virtio_pci
@@ -290,7 +290,12 @@ stamp=$(cat "$here/vm.sh" "$here/vm-init.sh" "$here/vm-stage2.sh" | md5sum | cut
 if [ ! -s "$cache/version" ] || [ "$(cat "$cache/stamp" 2>/dev/null)" != "$stamp" ]; then
     rm -f "$cache/version"
     prepare_log=$cache/prepare.log
-    if ! (prepare) >"$prepare_log" 2>&1; then
+    # Not in a condition, where set -e would not apply inside.
+    set +e
+    (prepare) >"$prepare_log" 2>&1
+    prepared=$?
+    set -e
+    if [ "$prepared" != 0 ] || [ ! -s "$cache/version" ]; then
         tail -n 5 "$prepare_log" >&2
         skip "could not fetch or unpack Debian's $release $arch kernel (log in $prepare_log)"
     fi
