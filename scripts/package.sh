@@ -11,8 +11,9 @@
 #   scripts/package.sh --release bookworm|trixie [--arch arm64|armhf] [build directory]
 #       the package for Debian 12 or 13 (and Raspberry Pi OS built on it), built inside a fresh
 #       amd64 root of that release (scripts/release-root.sh; needs root) with that release's
-#       compilers, Qt, dpkg-shlibdeps and lintian. The source is bound read-only into the root, the
-#       build folder (default build-deb-<release>[-<arch>]) read-write. Its version is the
+#       compilers, Qt, dpkg-shlibdeps and lintian. The source is copied into the root as it stands
+#       when the build starts (edits made meanwhile cannot mix into it) and is read-only there; the
+#       build folder (default build-deb-<release>[-<arch>]) is bound read-write. Its version is the
 #       program's with "~deb12" or "~deb13" appended, so that the packages of both releases can
 #       lie in one folder, and a package for the newer release upgrades one for the older. The
 #       root is removed afterwards (kept, unmounted, with QUAYMEND_KEEP_ROOT=1).
@@ -69,7 +70,8 @@ if [ -n "$release" ]; then
     trap finish EXIT
     # Progress goes to stderr, so that the package's path stays the last line of the output.
     "$top/scripts/release-root.sh" create "$release" "$root" >&2
-    "$top/scripts/release-root.sh" mount "$root" --src "$top" --bind "$build:/build" >&2
+    "$top/scripts/release-root.sh" copy-src "$top" "$root" /src >&2
+    "$top/scripts/release-root.sh" mount "$root" --bind "$root/src:/src:ro" --bind "$build:/build" >&2
     echo "package.sh: building in a fresh $release root ($root) after $((SECONDS - started)) s" >&2
     inner=$("$top/scripts/release-root.sh" enter "$root" -- /src/scripts/package.sh "${setup[@]}" \
         --version-suffix "$suffix~deb$n" /build | tee /dev/stderr | tail -n 1)

@@ -19,11 +19,15 @@
 #       LANG=C.UTF-8, TERM); its exit status is COMMAND's. Put "env NAME=VALUE" before COMMAND
 #       to give it more.
 #   scripts/release-root.sh run DIR [mount options] -- COMMAND...
-#       mount, enter, and unmount again what this call mounted. E.g. the suite in a trixie root,
-#       on a copy of this tree without its build folders, so that the build lies inside the root:
+#       mount, enter, and unmount again what this call mounted.
+#   scripts/release-root.sh copy-src HOSTDIR DIR [PATH]
+#       copies the source tree HOSTDIR into the root at PATH (default /src): with git, its tracked
+#       and untracked files but not the ignored ones (no build folders), with their times. A copy
+#       holds still while other work goes on in HOSTDIR; a build from a tree that changes under it
+#       can mix two versions of a header. E.g. the suite in a trixie root, built inside the root:
 #         scripts/release-root.sh create trixie /var/tmp/t
-#         scripts/release-root.sh run /var/tmp/t --src . -- sh -c 'mkdir /work &&
-#             tar -C /src --exclude="./build*" -cf - . | tar -C /work -xf - && /work/scripts/test.sh'
+#         scripts/release-root.sh copy-src . /var/tmp/t /work
+#         scripts/release-root.sh run /var/tmp/t -- /work/scripts/test.sh
 #   scripts/release-root.sh umount DIR
 #       stops what still runs inside the root and unmounts everything below DIR.
 #   scripts/release-root.sh remove DIR
@@ -273,6 +277,25 @@ umount_all() {
     [ -z "$left" ] || { say "still mounted below $dir: $left"; return 1; }
 }
 
+# copy_src HOSTDIR DIR PATH
+copy_src() {
+    local source target
+    source=$(realpath "$1")
+    target=$(root_dir "$2")${3:-/src}
+    [ -f "$2/$marker" ] || die "$2 is no root made by $0 create"
+    mkdir -p "$target"
+    if git -C "$source" rev-parse --show-toplevel >/dev/null 2>&1; then
+        # Files deleted but not yet committed are still listed; they are left out.
+        git -C "$source" ls-files -z --cached --others --exclude-standard |
+            while IFS= read -r -d '' f; do
+                if [ -e "$source/$f" ] || [ -L "$source/$f" ]; then printf '%s\0' "$f"; fi
+            done |
+            tar -C "$source" --null -T - -cf - | tar -C "$target" -xpf -
+    else
+        tar -C "$source" --exclude='./build*' -cf - . | tar -C "$target" -xpf -
+    fi
+}
+
 enter() {
     local dir
     dir=$(root_dir "${1:?enter needs a root}")
@@ -316,6 +339,11 @@ run)
     status=0
     (enter "$dir" -- "$@") || status=$?
     exit "$status"
+    ;;
+copy-src)
+    need_root
+    [ $# -ge 2 ] || usage
+    copy_src "$@"
     ;;
 umount)
     need_root
