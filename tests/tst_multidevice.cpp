@@ -30,13 +30,15 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-cPortInfo portOf(const QString &name, const QString &serial = {}, const QString &location = {})
+cPortInfo portOf(const QString &name, const QString &serial = {}, const QString &location = {},
+                 const QString &usbDevice = {})
 {
     cPortInfo info;
     info.portName = name;
     info.vendorID = 0x3E71;
     info.serialNumber = serial;
     info.usbLocation = location;
+    info.usbDevice = usbDevice;
     return info;
 }
 
@@ -253,28 +255,46 @@ void tst_MultiDevice::followerChoice_data()
     QTest::addColumn<QList<cPortInfo>>("bootLoaders");
     QTest::addColumn<QString>("chosen"); // empty: none found
     QTest::addColumn<int>("named");      // boot loader ports the log names
+    QTest::addColumn<bool>("application"); // detection's port answered from the application
 
     const QList<cPortInfo> two { portOf("ttyACM1", "A", "1-1.2"), portOf("ttyACM2", "B", "1-1.3") };
     const QList<cPortInfo> twoWithoutSerial { portOf("ttyACM1", "", "1-1.2"), portOf("ttyACM2", "", "1-1.3") };
     QTest::newRow("unknown device: the last boot loader, as before")
-        << QString() << QString() << cPortInfo() << two << "ttyACM2" << 2;
+        << QString() << QString() << cPortInfo() << two << "ttyACM2" << 2 << true;
     QTest::newRow("device known by serial number")
-        << QString() << QString() << portOf("ttyACM0", "A", "1-1.3") << two << "ttyACM1" << 1;
+        << QString() << QString() << portOf("ttyACM0", "A", "1-1.3") << two << "ttyACM1" << 1 << true;
     QTest::newRow("serial number wins over location")
         << QString() << QString() << portOf("ttyACM0", "A", "1-1.3") << QList<cPortInfo> { portOf("ttyACM2", "B", "1-1.3") }
-        << "" << 0;
+        << "" << 0 << true;
     QTest::newRow("device known by location only")
-        << QString() << QString() << portOf("ttyACM0", "", "1-1.2") << twoWithoutSerial << "ttyACM1" << 1;
+        << QString() << QString() << portOf("ttyACM0", "", "1-1.2") << twoWithoutSerial << "ttyACM1" << 1 << true;
     QTest::newRow("device known by location, other location only")
-        << QString() << QString() << portOf("ttyACM0", "", "1-1.4") << twoWithoutSerial << "" << 0;
+        << QString() << QString() << portOf("ttyACM0", "", "1-1.4") << twoWithoutSerial << "" << 0 << true;
     QTest::newRow("bound serial number before detection")
-        << "B" << QString() << cPortInfo() << two << "ttyACM2" << 1;
+        << "B" << QString() << cPortInfo() << two << "ttyACM2" << 1 << true;
     QTest::newRow("bound port: its device's boot loader")
-        << QString() << "/dev/ttyACM0" << portOf("ttyACM0", "A") << two << "ttyACM1" << 1;
+        << QString() << "/dev/ttyACM0" << portOf("ttyACM0", "A") << two << "ttyACM1" << 1 << true;
     QTest::newRow("bound port, device known by nothing: the last boot loader, as before")
-        << QString() << "ttyACM0" << portOf("ttyACM0") << two << "ttyACM2" << 2;
+        << QString() << "ttyACM0" << portOf("ttyACM0") << two << "ttyACM2" << 2 << true;
     QTest::newRow("followed device's boot loader without a serial number")
-        << QString() << QString() << portOf("ttyACM0", "A", "1-1.2") << twoWithoutSerial << "" << 0;
+        << QString() << QString() << portOf("ttyACM0", "A", "1-1.2") << twoWithoutSerial << "" << 0 << true;
+
+    // The application leaves the bus a while after the boot command; until then its port is listed
+    // and must not be taken for the boot loader's, even under the same name, which the boot loader
+    // may come back with (a new USB device number).
+    QTest::newRow("application still on the bus, its own port")
+        << QString() << QString() << portOf("ttyACM0", "A", "1-1", "1/2")
+        << QList<cPortInfo> { portOf("ttyACM0", "A", "1-1", "1/2") } << "" << 0 << true;
+    QTest::newRow("boot loader back under the application's name")
+        << QString() << QString() << portOf("ttyACM0", "A", "1-1", "1/2")
+        << QList<cPortInfo> { portOf("ttyACM0", "A", "1-1", "1/3") } << "ttyACM0" << 1 << true;
+    QTest::newRow("application still listed after its boot loader")
+        << QString() << QString() << portOf("ttyACM1", "", "1-1", "1/2")
+        << QList<cPortInfo> { portOf("ttyACM0", "", "1-1", "1/3"), portOf("ttyACM1", "", "1-1", "1/2") } << "ttyACM0" << 1
+        << true;
+    QTest::newRow("device without application: its boot loader is the port it answered on")
+        << QString() << QString() << portOf("ttyACM0", "A", "1-1", "1/2")
+        << QList<cPortInfo> { portOf("ttyACM0", "A", "1-1", "1/2") } << "ttyACM0" << 1 << false;
 }
 
 void tst_MultiDevice::followerChoice()
@@ -285,13 +305,14 @@ void tst_MultiDevice::followerChoice()
     QFETCH(QList<cPortInfo>, bootLoaders);
     QFETCH(QString, chosen);
     QFETCH(int, named);
+    QFETCH(bool, application);
 
     cDeviceFollower follower;
     follower.setHeldCheck([](const QString &) { return false; });
     follower.bind(boundSerial, boundPort);
     if (!followed.portName.isEmpty()) {
         QVERIFY(follower.mayAsk(followed));
-        follower.follow(followed);
+        follower.follow(followed, application);
     }
     cFakePort port;
     QList<QByteArray> log;

@@ -4,7 +4,9 @@
 #include "fakeport.h"
 #include "simulator.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -71,6 +73,8 @@ private slots:
     void scanOnSimulator_data();
     void scanOnSimulator();
     void bootloaderScanOnSimulator();
+    void usbPlace_data();
+    void usbPlace();
 
 private:
     QTemporaryDir m_updates;
@@ -361,6 +365,81 @@ void tst_PortDiscovery::bootloaderScanOnSimulator()
                                   "Bootloader port name: " + ports[1].toLocal8Bit() }));
     QCOMPARE(port.portName(), ports[1]);
     QVERIFY(!port.isOpen());
+}
+
+// Device trees as the kernel lays them out (read off a real kernel: a CDC-ACM gadget on dummy_hcd,
+// the same behind a usb-hub, a USB serial converter, a UART): "path -> target" is a symbolic link,
+// "path = text" a file. The port's class entry leads to its USB interface; the USB device above
+// the interface gives the location and its bus and device numbers.
+void tst_PortDiscovery::usbPlace_data()
+{
+    QTest::addColumn<QStringList>("tree");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("location");
+    QTest::addColumn<QString>("device");
+
+    const QString acm = "devices/platform/dummy_hcd.0/usb1/1-1";
+    const QStringList gadget { "class/tty/ttyACM0 -> ../../" + acm + "/1-1:1.0/tty/ttyACM0",
+                               acm + "/1-1:1.0/tty/ttyACM0/device -> ../../../1-1:1.0",
+                               acm + "/busnum = 1\n", acm + "/devnum = 3\n", "devices/platform/dummy_hcd.0/usb1/busnum = 1\n",
+                               "devices/platform/dummy_hcd.0/usb1/devnum = 1\n" };
+    QTest::newRow("CDC-ACM device on the root hub") << gadget << "ttyACM0" << "1-1" << "1/3";
+    QTest::newRow("the same by its device path") << gadget << "/dev/ttyACM0" << "1-1" << "1/3";
+    QTest::newRow("another port name") << gadget << "ttyACM1" << "" << "";
+
+    const QString hub = "devices/pci0000:00/0000:00:05.0/usb2/2-1";
+    QTest::newRow("behind a hub: the device, not the hub")
+        << QStringList { "class/tty/ttyACM2 -> ../../" + hub + "/2-1.3/2-1.3:1.0/tty/ttyACM2",
+                         hub + "/2-1.3/2-1.3:1.0/tty/ttyACM2/device -> ../../../2-1.3:1.0", hub + "/busnum = 2",
+                         hub + "/devnum = 2", hub + "/2-1.3/busnum = 2", hub + "/2-1.3/devnum = 11" }
+        << "ttyACM2" << "2-1.3" << "2/11";
+    const QString ftdi = "devices/pci0000:00/0000:00:04.0/usb1/1-2";
+    QTest::newRow("USB serial converter: a node below the interface")
+        << QStringList { "class/tty/ttyUSB0 -> ../../" + ftdi + "/1-2:1.0/ttyUSB0/tty/ttyUSB0",
+                         ftdi + "/1-2:1.0/ttyUSB0/tty/ttyUSB0/device -> ../../../ttyUSB0", ftdi + "/busnum = 1",
+                         ftdi + "/devnum = 4" }
+        << "ttyUSB0" << "1-2" << "1/4";
+    QTest::newRow("UART: not on USB")
+        << QStringList { "class/tty/ttyS0 -> ../../devices/platform/serial8250/tty/ttyS0",
+                         "devices/platform/serial8250/tty/ttyS0/device -> ../../../serial8250" }
+        << "ttyS0" << "" << "";
+    QTest::newRow("device numbers unreadable: the location alone")
+        << QStringList { "class/tty/ttyACM0 -> ../../" + acm + "/1-1:1.0/tty/ttyACM0",
+                         acm + "/1-1:1.0/tty/ttyACM0/device -> ../../../1-1:1.0", acm + "/busnum = 1", acm + "/devnum = x" }
+        << "ttyACM0" << "1-1" << "";
+    QTest::newRow("a link that leaves the device tree")
+        << QStringList { "class/tty/ttyACM0 -> ../../elsewhere/tty/ttyACM0",
+                         "elsewhere/tty/ttyACM0/device -> ../../1-1/1-1:1.0", "elsewhere/1-1/busnum = 1",
+                         "elsewhere/1-1/devnum = 3", "devices/placeholder = 0" }
+        << "ttyACM0" << "" << "";
+}
+
+void tst_PortDiscovery::usbPlace()
+{
+    QFETCH(QStringList, tree);
+    QFETCH(QString, port);
+    QFETCH(QString, location);
+    QFETCH(QString, device);
+
+    QTemporaryDir sys;
+    QVERIFY(sys.isValid());
+    for (const QString &entry : tree) {
+        const bool link = entry.contains(" -> ");
+        const QStringList parts = entry.split(link ? " -> " : " = ");
+        const QString path = sys.filePath(parts[0]);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        if (link) {
+            QVERIFY(QDir().mkpath(QFileInfo(QFileInfo(path).path() + '/' + parts[1]).absoluteFilePath()));
+            QCOMPARE(::symlink(parts[1].toLocal8Bit().constData(), path.toLocal8Bit().constData()), 0);
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(parts[1].toUtf8().replace("\\n", "\n"));
+        }
+    }
+    const cUsbPlace place = usbPlaceOf(port, sys.path());
+    QCOMPARE(place.location, location);
+    QCOMPARE(place.device, device);
 }
 
 QTEST_GUILESS_MAIN(tst_PortDiscovery)

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include <fcntl.h>
@@ -28,15 +29,19 @@ struct Pty
     int master = -1;
     QString slavePath;
 
-    Pty()
+    // cooked: the line keeps the kernel's defaults for a new terminal, echo on, as a USB serial
+    // port has when it appears.
+    explicit Pty(bool cooked = false)
     {
         master = ::posix_openpt(O_RDWR | O_NOCTTY);
         if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
             return;
-        termios raw {};
-        ::tcgetattr(master, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(master, TCSANOW, &raw);
+        if (!cooked) {
+            termios raw {};
+            ::tcgetattr(master, &raw);
+            ::cfmakeraw(&raw);
+            ::tcsetattr(master, TCSANOW, &raw);
+        }
         slavePath = QString::fromLocal8Bit(::ptsname(master));
     }
     ~Pty()
@@ -172,6 +177,83 @@ private slots:
         QCOMPARE(port.read(got, sizeof got), qint64(1));
         QCOMPARE(got[0], 'C');
         port.close();
+    }
+
+    // The device receives only what the program writes: a line left cooked would echo the
+    // device's own bytes back to it, and Qt puts back the settings it found when it closes.
+    void noEcho_data()
+    {
+        QTest::addColumn<int>("closes"); // before the device sends
+        QTest::newRow("while the port is open") << 0;
+        QTest::newRow("after the port is closed") << 1;
+        QTest::newRow("after a second open and close") << 2;
+    }
+
+    void noEcho()
+    {
+        QFETCH(int, closes);
+        Pty pty(true);
+        QVERIFY(!pty.slavePath.isEmpty());
+        cSerialPort port;
+        port.setPortName(pty.slavePath);
+        port.setQueryMode(cPort::Polling);
+        port.setTimeout(300);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QCOMPARE(port.write("U", 1), qint64(1));
+        for (int i = 0; i < closes; ++i) {
+            port.close();
+            if (i + 1 < closes)
+                QVERIFY(port.open(QIODevice::ReadWrite));
+        }
+        QCOMPARE(::write(pty.master, "UUUU\r\n", 6), ssize_t(6));
+        if (closes == 0) {
+            char got[16] = {};
+            QCOMPARE(port.read(got, sizeof got), qint64(6));
+        }
+        QCOMPARE(pty.drain(200), QByteArray("U"));
+    }
+
+    // A device that leaves (a pseudo-terminal's other side closing, as a USB port hangs up) ends
+    // every wait on its port at once, and the port says so until it is opened again.
+    void vanishes_data()
+    {
+        QTest::addColumn<QString>("wait");
+        QTest::newRow("read") << "read";
+        QTest::newRow("line read") << "readLine";
+        QTest::newRow("bytes available") << "bytesAvailable";
+    }
+
+    void vanishes()
+    {
+        QFETCH(QString, wait);
+        auto pty = std::make_unique<Pty>();
+        QVERIFY(!pty->slavePath.isEmpty());
+        cSerialPort port;
+        port.setPortName(pty->slavePath);
+        port.setQueryMode(cPort::Polling);
+        port.setTimeout(5000);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QVERIFY(!port.vanished());
+        pty.reset();
+
+        QElapsedTimer clock;
+        clock.start();
+        char buffer[16];
+        if (wait == "read")
+            QCOMPARE(port.read(buffer, sizeof buffer), qint64(-1));
+        else if (wait == "readLine")
+            QCOMPARE(port.readLine(buffer, sizeof buffer), qint64(0));
+        else
+            QCOMPARE(port.bytesAvailable(), qint64(0));
+        QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(port.vanished());
+        port.close();
+        QVERIFY(port.vanished());
+
+        Pty next;
+        port.setPortName(next.slavePath);
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QVERIFY(!port.vanished());
     }
 
     void readLine_data()

@@ -23,6 +23,7 @@ private slots:
     void bootCommandRepeatedAfterEmptySearch();
     void noAppSearchGoesOnPastItsBudget();
     void sixFailedHandshakes();
+    void applicationLeavesLate();
 
 private:
     QTemporaryDir m_tmp;
@@ -166,6 +167,38 @@ void tst_WizardBootloader::sixFailedHandshakes()
     QCOMPARE(QuaymendProbe::updateAttempts(dialog), 6);
     QCOMPARE(QuaymendProbe::bootScansLeft(dialog), 100);
     QCOMPARE(QuaymendProbe::timerCode(dialog), int(StateBootloaderConnect));
+}
+
+// The application's port stays listed for a while after the boot command, and the first boot
+// loader scan takes it (without a USB device to tell them apart). Its vanishing ends the handshake
+// at once, and the next attempt sends no boot command to the port that vanished.
+void tst_WizardBootloader::applicationLeavesLate()
+{
+    QTemporaryDir files;
+    QVERIFY(!writeUpdateFile(files.filePath(QStringLiteral("730400_03_00_01.hex")), 1500).isNull());
+    cSimulator simulator({ "--new-version", "730400.03.00.01", "--teardown-delay", "2600", "--boot-delay", "3500" });
+    QVERIFY(simulator.start());
+    Quaymend dialog;
+    QuaymendProbe::updateDirectory(dialog) = files.path();
+    dialog.show();
+
+    QVERIFY(clickNext(dialog));
+    QVERIFY(clickNext(dialog));
+    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("AIS Class B CS Transceiver found"), 10000);
+    const int announced = wizardLines(dialog).size();
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(clickNext(dialog));
+    QTRY_VERIFY_WITH_TIMEOUT(wizardLines(dialog).contains("Updating"), 30000);
+    const qint64 toTransfer = clock.elapsed();
+    QCOMPARE(wizardLines(dialog).mid(announced, 6),
+             QStringList({ "Booting", "Connecting", "Connecting - retry", "Booting", "Connecting",
+                           "Connecting - connected" }));
+    // Waiting out the vanished port (5 s) and six failed opens (5 s) would take 14 s.
+    QVERIFY2(toTransfer < 9000, qPrintable(QString::number(toTransfer)));
+    QCOMPARE(logLines(dialog).filter(QStringLiteral("Boot command: ")).size(), 1);
+    QVERIFY(!simulator.log().contains("leaving application got"));
+    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("Update complete"), 60000);
 }
 
 QTEST_MAIN(tst_WizardBootloader)

@@ -124,6 +124,9 @@ private:
     QString updateFileName;
     qint32 timerCode;
     QString applicationPortName;
+    // The application's port vanished under a handshake: the device has left the bus as the boot
+    // command asks, and the next attempt sends it no boot command.
+    bool applicationLeft = false;
     cXmodem1KSend *transferThread;
     qint32 updateAttempts;
     qint32 detectScansLeft;

@@ -68,9 +68,14 @@ bool usbBootHandshake(cPort &port, const LogFn &log, const SleepFn &sleep)
 
     const int firstBytePolls = int(firstByteLimit / firstBytePoll);
     int polls = 0;
-    while (port.bytesAvailable() == 0 && polls < firstBytePolls) {
+    while (port.bytesAvailable() == 0 && !port.vanished() && polls < firstBytePolls) {
         sleep(int(firstBytePoll.count()));
         ++polls;
+    }
+    if (port.vanished()) {
+        QM_TRACE("Quaymend::usbBootHandshake") << "Port gone";
+        port.close();
+        return false;
     }
     if (port.bytesAvailable() == 0) {
         QM_TRACE("Quaymend::usbBootHandshake") << "No boot handshake";

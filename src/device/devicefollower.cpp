@@ -25,8 +25,9 @@ void cDeviceFollower::bind(const QString &serialNumber, const QString &portName)
     m_boundPort = plainPortName(portName);
 }
 
-void cDeviceFollower::follow(const cPortInfo &port)
+void cDeviceFollower::follow(const cPortInfo &port, bool application)
 {
+    m_applicationDevice = application ? port.usbDevice : QString();
     if (!port.serialNumber.isEmpty())
         m_serialNumber = port.serialNumber;
     if (!port.usbLocation.isEmpty())
@@ -51,6 +52,11 @@ bool cDeviceFollower::isOwnPort(const cPortInfo &port) const
     if (!m_usbLocation.isEmpty())
         return port.usbLocation == m_usbLocation;
     return true;
+}
+
+bool cDeviceFollower::isApplicationPort(const cPortInfo &port) const
+{
+    return !m_applicationDevice.isEmpty() && port.usbDevice == m_applicationDevice;
 }
 
 bool cDeviceFollower::skipHeld(const cPortInfo &port, const LogFn &log)

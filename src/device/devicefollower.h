@@ -23,8 +23,9 @@ public:
     // Only the device with this serial number, or only this port ("ttyACM0" or "/dev/ttyACM0"), is
     // asked anything; empty: no binding.
     void bind(const QString &serialNumber, const QString &portName);
-    // The device detection recognised on this port is the one the run follows from now on.
-    void follow(const cPortInfo &port);
+    // The device detection recognised on this port is the one the run follows from now on;
+    // application: it answered from its application, not from its boot loader.
+    void follow(const cPortInfo &port, bool application = true);
 
     // Whether the application scan may ask this port: the binding's port and device, and once the
     // device is known, only its own ports (on whatever port it comes back after an update).
@@ -32,6 +33,9 @@ public:
     // Whether a boot loader's port belongs to the followed device (any boot loader while the
     // device is known by nothing).
     bool isOwnPort(const cPortInfo &port) const;
+    // Whether the port is still the application's, the very USB device detection found it on: it
+    // is listed for a while after the boot command, and is not the boot loader's.
+    bool isApplicationPort(const cPortInfo &port) const;
     // True for a port another program holds; the first time for each port the log says so.
     bool skipHeld(const cPortInfo &port, const LogFn &log);
 
@@ -45,6 +49,7 @@ private:
     QString m_boundPort;
     QString m_serialNumber;
     QString m_usbLocation;
+    QString m_applicationDevice;
     QSet<QString> m_heldReported;
     HeldFn m_held;
     bool m_followed = false;

@@ -43,4 +43,7 @@ public:
     virtual bool flush() = 0;
     // Drops every byte received and not yet read (a stale answer must not be taken for a new one).
     virtual void discardInput() = 0;
+    // True once the device behind the port has gone (unplugged, or restarted off the bus): reads
+    // and waits on it end at once. Stays so after close, until the next open.
+    virtual bool vanished() const { return false; }
 };

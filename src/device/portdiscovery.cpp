@@ -38,7 +38,7 @@ bool scanApplicationPort(cPort &port, QString &applicationPortName, const Update
         if (found.outcome != DetectionOutcome::NotRecognised) {
             identification = found;
             if (follower)
-                follower->follow(info);
+                follower->follow(info, !found.bootLoaderOnly);
             return true;
         }
     }
@@ -57,6 +57,13 @@ bool scanBootloaderPort(cPort &port, const LogFn &log, const PortEnumerator &enu
         // it): sending this device's file there would update the wrong device.
         if (follower && !follower->isOwnPort(info)) {
             QM_TRACE("Quaymend::stepWizard") << "Another device's port:" << info.portName << info.serialNumber;
+            continue;
+        }
+        // The application leaves the bus a while after the boot command, and the boot loader may
+        // come back under the same name: until then its port is still listed, and the handshake
+        // would wait on it until it vanished.
+        if (follower && follower->isApplicationPort(info)) {
+            QM_TRACE("Quaymend::stepWizard") << "Still the application's port:" << info.portName << info.usbDevice;
             continue;
         }
         if (follower && follower->skipHeld(info, log))

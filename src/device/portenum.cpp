@@ -50,9 +50,11 @@ QList<cPortInfo> enumeratePorts()
 {
     QList<cPortInfo> ports;
     const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : present)
+    for (const QSerialPortInfo &info : present) {
+        const cUsbPlace place = usbPlaceOf(info.systemLocation());
         ports.append({ info.portName(), info.hasVendorIdentifier() ? int(info.vendorIdentifier()) : 0,
-                       info.serialNumber(), usbLocationOf(info.systemLocation()) });
+                       info.serialNumber(), place.location, place.device });
+    }
     const QStringList files = qEnvironmentVariable("QUAYMEND_SIMULATED_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
     for (const QString &path : files)
         appendSimulatedPorts(ports, path);

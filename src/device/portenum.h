@@ -14,6 +14,10 @@ struct cPortInfo
     // tree (bus and hub ports, "1-1.2"); either is empty where there is none.
     QString serialNumber {};
     QString usbLocation {};
+    // Which USB device the port belongs to now ("<bus>/<device number>"); the number is new every
+    // time a device comes onto the bus, so it tells a device that left and came back, even on
+    // the same port name, from one that never left. Empty where there is none.
+    QString usbDevice {};
 };
 
 // The serial ports present now, in the platform's order. When QUAYMEND_SIMULATED_PORTS names
@@ -21,6 +25,14 @@ struct cPortInfo
 // follow, file by file; the files are read afresh every call.
 QList<cPortInfo> enumeratePorts();
 
-// The place in the USB tree of the device behind a serial port, from the system's device tree;
-// empty for a port that is not on USB or a system that does not tell.
+struct cUsbPlace
+{
+    QString location; // "1-1.2"
+    QString device;   // "1/7"
+};
+
+// Where the device behind a serial port sits on USB, from the system's device tree (sysRoot is
+// where it is mounted; tests give a copy); empty for a port that is not on USB or a system that
+// does not tell.
+cUsbPlace usbPlaceOf(const QString &systemLocation, const QString &sysRoot = QStringLiteral("/sys"));
 QString usbLocationOf(const QString &systemLocation);

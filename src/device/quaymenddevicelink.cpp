@@ -5,6 +5,7 @@
 #include "device/bootswitch.h"
 #include "device/portdiscovery.h"
 #include "device/sentencechannel.h"
+#include "support/trace.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ bool Quaymend::scanApplicationPort()
                                enumeratePorts, &deviceFollower))
         return false;
     detection = found;
+    applicationLeft = false;
     // Without a file the earlier choice stands.
     if (!found.updateFileName.isEmpty())
         updateFileName = found.updateFileName;
@@ -65,10 +67,19 @@ bool Quaymend::scanBootloaderPort()
 
 void Quaymend::usbBoot()
 {
+    // Its port is gone, and may come back under the same name as the boot loader's.
+    if (applicationLeft) {
+        applicationLeft = false;
+        QM_TRACE("Quaymend::usbBoot") << "Application port gone";
+        return;
+    }
     ::usbBoot(serialPort, applicationPortName, dialogLog(this));
 }
 
 bool Quaymend::usbBootHandshake()
 {
-    return ::usbBootHandshake(serialPort, dialogLog(this));
+    const bool started = ::usbBootHandshake(serialPort, dialogLog(this));
+    if (!started && serialPort.vanished() && serialPort.portName() == applicationPortName)
+        applicationLeft = true;
+    return started;
 }

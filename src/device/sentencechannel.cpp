@@ -57,6 +57,8 @@ bool readResponse(cPort &port, QByteArray &text, const LogFn &log)
     while (!ended && clock.elapsed() < replyTimeLimit.count()) {
         const qint64 count = port.readLine(line, lineBufferSize);
         if (count <= 0) {
+            if (port.vanished())
+                break;
             QThread::msleep(emptyReadPause.count());
             continue;
         }

@@ -6,11 +6,42 @@
 #include <QSerialPort>
 
 #ifdef Q_OS_UNIX
+#include <QFile>
+
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
+
+namespace {
+
+#ifdef Q_OS_UNIX
+// A port just plugged in has the kernel's cooked settings with echo on, and Qt puts back the
+// settings it found when it closes a port. Until a port is raw, the kernel echoes whatever the
+// device sends straight back to it: a boot loader that takes the first "U" it receives as ours
+// would be answered by its own echo. So the line is made raw on a descriptor of our own before Qt
+// opens it; Qt then finds it raw, and leaves it raw on close (the kernel keeps a port's settings
+// from one open to the next). Returns that descriptor, to be closed once Qt has the port, or -1.
+int makeLineRaw(const QString &name)
+{
+    // As QSerialPort names it: a bare name lives in /dev.
+    const QString path = name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    termios settings {};
+    if (::tcgetattr(fd, &settings) == 0 && (settings.c_lflag & (ECHO | ICANON | ISIG | IEXTEN))) {
+        ::cfmakeraw(&settings);
+        ::tcsetattr(fd, TCSANOW, &settings);
+    }
+    return fd;
+}
+#endif
+
+} // namespace
 
 cSerialPort::cSerialPort() = default;
 
@@ -89,6 +120,7 @@ bool cSerialPort::open(QIODevice::OpenMode mode)
     // Qt takes over a lock file in another format even while its writer runs.
     if (portHeldElsewhere(m_name))
         return false;
+    m_vanished = false;
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(m_name);
     port->setBaudRate(m_baudRate);
@@ -96,7 +128,15 @@ bool cSerialPort::open(QIODevice::OpenMode mode)
     port->setDataBits(m_dataBits);
     port->setStopBits(m_stopBits);
     port->setFlowControl(m_flowControl);
-    if (!port->open(mode))
+#ifdef Q_OS_UNIX
+    const int rawFirst = makeLineRaw(m_name);
+#endif
+    const bool opened = port->open(mode);
+#ifdef Q_OS_UNIX
+    if (rawFirst >= 0)
+        ::close(rawFirst);
+#endif
+    if (!opened)
         return false;
 #ifdef Q_OS_UNIX
     // Nobody else opens the port while it is ours (privileged processes aside); Qt does this too
@@ -174,8 +214,10 @@ qint64 cSerialPort::writeToDriver(const char *data, qint64 size)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return done > 0 ? done : -1; // a vanished device
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            m_vanished = true;
+            return done > 0 ? done : -1;
+        }
         if (!clock.isValid())
             clock.start();
         const qint64 left = m_timeoutMs - clock.elapsed();
@@ -184,17 +226,37 @@ qint64 cSerialPort::writeToDriver(const char *data, qint64 size)
         pollfd room { fd, POLLOUT, 0 };
         if (::poll(&room, 1, int(left)) < 0 && errno != EINTR)
             break;
-        if (room.revents & POLLNVAL)
+        if (room.revents & (POLLNVAL | POLLHUP | POLLERR)) {
+            m_vanished = true;
             break;
+        }
     }
     return done;
 }
 #endif
 
+// A device that left the bus hangs its port up; a pseudo-terminal whose other side closed does
+// the same. Either way nothing more will come, and a wait on it must end now.
+bool cSerialPort::checkVanished()
+{
+    if (m_vanished || !m_port)
+        return m_vanished;
+    if (m_port->error() == QSerialPort::ResourceError)
+        m_vanished = true;
+#ifdef Q_OS_UNIX
+    pollfd state { int(m_port->handle()), POLLIN, 0 };
+    if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        m_vanished = true;
+#endif
+    return m_vanished;
+}
+
 bool cSerialPort::waitForInput(int ms)
 {
     if (m_port->bytesAvailable() > 0)
         return true;
+    if (checkVanished())
+        return false;
     if (m_queryMode != Polling || ms <= 0)
         return m_port->waitForReadyRead(0);
     QElapsedTimer clock;
@@ -204,7 +266,9 @@ bool cSerialPort::waitForInput(int ms)
         if (left <= 0)
             return false;
         if (!m_port->waitForReadyRead(int(left))) {
-            // A vanished device reports an error at once; don't spin on it.
+            if (checkVanished())
+                return false;
+            // Any other error reports itself at once; don't spin on it.
             if (m_port->error() != QSerialPort::NoError && m_port->error() != QSerialPort::TimeoutError)
                 return false;
         }
@@ -219,7 +283,7 @@ qint64 cSerialPort::read(char *data, qint64 maxSize)
     if (maxSize <= 0)
         return 0;
     if (!waitForInput(m_timeoutMs))
-        return 0;
+        return m_vanished ? -1 : 0;
     return m_port->read(data, maxSize);
 }
 
@@ -249,8 +313,8 @@ qint64 cSerialPort::bytesAvailable()
 {
     if (!isOpen())
         return 0;
-    if (m_port->bytesAvailable() == 0)
-        m_port->waitForReadyRead(0);
+    if (m_port->bytesAvailable() == 0 && !m_port->waitForReadyRead(0))
+        checkVanished();
     return m_port->bytesAvailable();
 }
 

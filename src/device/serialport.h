@@ -41,11 +41,13 @@ public:
     bool waitForBytesWritten(int ms) override;
     bool flush() override;
     void discardInput() override;
+    bool vanished() const override { return m_vanished; }
 
     QueryMode queryMode() const { return m_queryMode; }
 
 private:
     bool waitForInput(int ms);
+    bool checkVanished();
     qint64 writeToDriver(const char *data, qint64 size);
 
     std::unique_ptr<QSerialPort> m_port;
@@ -57,4 +59,5 @@ private:
     QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
     QSerialPort::FlowControl m_flowControl = QSerialPort::NoFlowControl;
     int m_timeoutMs = defaultTimeoutMs;
+    bool m_vanished = false;
 };

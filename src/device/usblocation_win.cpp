@@ -2,6 +2,11 @@
 
 // Windows names a device's place in the USB tree only through the SetupAPI; a device without a
 // serial number is followed there as it always was, by the boot loader scan alone.
+cUsbPlace usbPlaceOf(const QString &, const QString &)
+{
+    return {};
+}
+
 QString usbLocationOf(const QString &)
 {
     return QString();

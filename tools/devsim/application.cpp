@@ -81,7 +81,7 @@ void cApplication::onBytes(const QByteArray &bytes)
         const QByteArray line = m_partialLine.left(end + 1);
         m_partialLine.remove(0, end + 1);
         onLine(line);
-        if (!m_port || !m_port->isOpen())
+        if (!m_port || !m_port->isOpen() || m_leaving)
             return; // the boot command took the port away; whatever follows is lost with it
     }
     if (m_partialLine.size() > kMaxLine) {
@@ -92,8 +92,20 @@ void cApplication::onBytes(const QByteArray &bytes)
     }
 }
 
+void cApplication::leave()
+{
+    for (const auto id : m_timers)
+        m_loop.cancel(id);
+    m_timers.clear();
+    m_leaving = true;
+}
+
 void cApplication::onLine(const QByteArray &lineWithEnd)
 {
+    if (m_leaving) {
+        devLog(QStringLiteral("leaving application got %1").arg(printable(lineWithEnd)));
+        return;
+    }
     const bool hasCr = lineWithEnd.endsWith("\r\n");
     const QByteArray line = lineWithEnd.chopped(hasCr ? 2 : 1);
     QByteArray body;

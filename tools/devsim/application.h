@@ -27,6 +27,8 @@ public:
 
     bool open();
     void close(); // port gone, pending replies dropped
+    // Restarting: the port stays until close(), but nothing it receives is answered any more.
+    void leave();
     std::shared_ptr<cPtyPort> port() const { return m_port; }
     QString vendorId() const;
 
@@ -45,4 +47,5 @@ private:
     std::shared_ptr<cPtyPort> m_port;
     QByteArray m_partialLine;
     std::vector<cEventLoop::tTimerId> m_timers;
+    bool m_leaving = false;
 };

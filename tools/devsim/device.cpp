@@ -116,8 +116,18 @@ void cDevice::closeDevicePorts()
 
 void cDevice::enterBootLoader(cApplication *application)
 {
-    application->close();
-    publish();
+    if (m_options.teardownDelayMs > 0) {
+        // A device that takes its time to leave: its port stays listed, and silent, meanwhile.
+        application->leave();
+        devLog(QStringLiteral("application port leaves in %1 ms (teardown-delay)").arg(m_options.teardownDelayMs));
+        m_timers.push_back(m_loop.after(m_options.teardownDelayMs, [this, application]() {
+            application->close();
+            publish();
+        }));
+    } else {
+        application->close();
+        publish();
+    }
     if (m_options.has("other-bootloader-first") && !m_otherBootLoader) {
         // A second device, already waiting in its boot loader, shows up before this one's.
         m_otherBootLoader = std::make_unique<cBootLoader>(*this, m_loop, m_options, cBootLoader::eRole::Other);

@@ -136,6 +136,9 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
     add("serial", "USB serial number of the device's ports, application and boot loader alike (default: none).",
         "text");
     add("boot-delay", "Time from the boot command to the boot loader port appearing (default 1000).", "ms");
+    add("teardown-delay",
+        "Time from the boot command to the application port going away; it answers nothing meanwhile\n"
+        "(default 0: at once).", "ms");
     add("restart-delay", "Time from the final EOT to the application port appearing (default 500).", "ms");
     add("reply-delay", "Delay before the application answers appver (default 0).", "ms");
     add("start-delay", "Delay before the first port appears; the ports file starts empty (default 0).", "ms");
@@ -191,6 +194,7 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
         return eParseResult::Error;
     }
     if (!parseMs(parser, "boot-delay", options.bootDelayMs, error)
+        || !parseMs(parser, "teardown-delay", options.teardownDelayMs, error)
         || !parseMs(parser, "restart-delay", options.restartDelayMs, error)
         || !parseMs(parser, "reply-delay", options.replyDelayMs, error)
         || !parseMs(parser, "start-delay", options.startDelayMs, error)

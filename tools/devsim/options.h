@@ -15,6 +15,7 @@ struct cOptions
     QString serial;     // USB serial number of the device's ports; empty: none
 
     int bootDelayMs = 1000;
+    int teardownDelayMs = 0; // from the boot command until the application's port goes away
     int restartDelayMs = 500;
     int replyDelayMs = 0;
     int startDelayMs = 0;
