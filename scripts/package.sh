@@ -13,10 +13,10 @@
 #       amd64 root of that release (scripts/release-root.sh; needs root) with that release's
 #       compilers, Qt, dpkg-shlibdeps and lintian. The source is copied into the root as it stands
 #       when the build starts (edits made meanwhile cannot mix into it) and is read-only there; the
-#       build folder (default build-deb-<release>[-<arch>]) is bound read-write. Its version is the
-#       program's with "~deb12" or "~deb13" appended, so that the packages of both releases can
-#       lie in one folder, and a package for the newer release upgrades one for the older. The
-#       root is removed afterwards (kept, unmounted, with QUAYMEND_KEEP_ROOT=1).
+#       build folder (default build-deb-<release>[-<arch>], emptied first) is bound read-write.
+#       Its version is the program's with "~deb12" or "~deb13" appended, so that the packages of
+#       both releases can lie in one folder, and a package for the newer release upgrades one for
+#       the older. The root is removed afterwards (kept, unmounted, with QUAYMEND_KEEP_ROOT=1).
 #   --version-suffix SUFFIX
 #       appends SUFFIX to the package's version (letters, digits, ".", "+" and "~"); the program's
 #       own --version stays the program's.
@@ -56,6 +56,13 @@ if [ -n "$release" ]; then
     build=${build:-$top/build-deb-$release${arch:+-$arch}}
     mkdir -p "$build"
     build=$(cd "$build" && pwd)
+    # A release's package is built from scratch: a folder an earlier build left is emptied, but
+    # only one that such a build made (its sources were /src) or an empty one.
+    if [ -n "$(ls -A "$build")" ]; then
+        grep -qx 'CMAKE_HOME_DIRECTORY:INTERNAL=/src' "$build/CMakeCache.txt" 2>/dev/null ||
+            { echo "package.sh: $build holds something else than an earlier --release build; not emptying it"; exit 2; }
+        find "$build" -mindepth 1 -delete
+    fi
     started=$SECONDS
     roots=${QUAYMEND_ROOT_CACHE:-/var/tmp/quaymend-roots}
     mkdir -p "$roots"

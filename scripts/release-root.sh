@@ -6,14 +6,15 @@
 #       a fresh minbase root in DIR (which must be missing or empty), unpacked from a cached
 #       tarball that debootstrap makes once per release and architecture; with the machine's
 #       resolv.conf, apt sources for the release (its -updates and security suites when the
-#       archive answers for them) and no services started by package scripts. A root of a foreign
+#       archive answers for them) and no services started by package scripts. Its apt finds the
+#       packages earlier roots of the release and architecture fetched (umount and remove keep
+#       what it fetched for the next one), so each is downloaded once. A root of a foreign
 #       architecture runs its programs under qemu-user-static (registered with binfmt_misc here
 #       when it is not yet).
-#   scripts/release-root.sh mount DIR [--src HOSTDIR] [--bind HOSTDIR:PATH[:ro]]... [--no-apt-cache]
+#   scripts/release-root.sh mount DIR [--src HOSTDIR] [--bind HOSTDIR:PATH[:ro]]...
 #       mounts proc, sys, dev, dev/pts and a private dev/shm in the root, binds HOSTDIR read-only
-#       at /src, each --bind at PATH inside (read-write unless :ro), and the download cache of the
-#       release and architecture at /var/cache/apt/archives, so packages are fetched once.
-#       Mounts only what is not mounted yet.
+#       at /src and each --bind at PATH inside (read-write unless :ro). Mounts only what is not
+#       mounted yet.
 #   scripts/release-root.sh enter DIR -- COMMAND...
 #       runs COMMAND in the (mounted) root with a clean environment (PATH, HOME=/root,
 #       LANG=C.UTF-8, TERM); its exit status is COMMAND's. Put "env NAME=VALUE" before COMMAND
@@ -207,7 +208,43 @@ EOF
     printf '#!/bin/sh\nexit 101\n' >"$dir/usr/sbin/policy-rc.d"
     chmod 755 "$dir/usr/sbin/policy-rc.d"
     printf 'RELEASE=%s\nVERSION_NUMBER=%s\nARCH=%s\n' "$release" "$n" "$arch" >"$dir/$marker"
+    seed "$dir"
     say "made a $release $arch root in $dir"
+}
+
+# The packages roots of a release and architecture fetched are kept in one store. Each root gets
+# its own links to them rather than the store itself: apt locks its archives folder for a whole
+# install, so roots sharing one would wait for each other, or fail.
+store_of() { # DIR
+    echo "$cache/archives/$(sed -n 's/^RELEASE=//p' "$1/$marker")-$(sed -n 's/^ARCH=//p' "$1/$marker")"
+}
+
+# seed DIR: the store's packages into the root's archives folder (hard links when they share a
+# file system).
+seed() {
+    local store archives f
+    store=$(store_of "$1")
+    archives=$1/var/cache/apt/archives
+    mkdir -p "$store" "$archives/partial"
+    for f in "$store"/*.deb; do
+        [ -e "$f" ] || continue
+        ln -f "$f" "$archives/" 2>/dev/null || cp "$f" "$archives/"
+    done
+}
+
+# harvest DIR: what the root's apt fetched goes into the store; a file already there stays.
+harvest() {
+    local store f name
+    [ -f "$1/$marker" ] || return 0
+    store=$(store_of "$1")
+    mkdir -p "$store"
+    for f in "$1"/var/cache/apt/archives/*.deb; do
+        [ -e "$f" ] || continue
+        name=${f##*/}
+        [ -e "$store/$name" ] && continue
+        ln "$f" "$store/$name" 2>/dev/null ||
+            { cp "$f" "$store/.$name.$$" && mv -f "$store/.$name.$$" "$store/$name"; } || true
+    done
 }
 
 # bind_mount HOSTDIR TARGET ro|rw
@@ -225,17 +262,15 @@ bind_mount() {
 # mount_all DIR [options]: mounts what is missing; what it mounted is appended to the array
 # mounted.
 mount_all() {
-    local dir=$1 arch release apt_cache=1 spec source target mode
+    local dir=$1 arch spec source target mode
     shift
     [ -f "$dir/$marker" ] || die "$dir is no root made by $0 create"
     arch=$(sed -n 's/^ARCH=//p' "$dir/$marker")
-    release=$(sed -n 's/^RELEASE=//p' "$dir/$marker")
     local binds=()
     while [ $# -gt 0 ]; do
         case "$1" in
         --src) binds+=("$(realpath "${2:?--src needs a folder}"):/src:ro"); shift 2 ;;
         --bind) binds+=("${2:?--bind needs HOSTDIR:PATH[:ro]}"); shift 2 ;;
-        --no-apt-cache) apt_cache=; shift ;;
         *) die "unknown mount option $1" ;;
         esac
     done
@@ -247,10 +282,6 @@ mount_all() {
     if ! mountpoint -q "$dir/dev/shm"; then
         mount -t tmpfs -o mode=1777,nosuid,nodev shm "$dir/dev/shm"
         mounted+=("$dir/dev/shm")
-    fi
-    if [ -n "$apt_cache" ]; then
-        mkdir -p "$cache/archives/$release-$arch/partial"
-        bind_mount "$cache/archives/$release-$arch" "$dir/var/cache/apt/archives" rw
     fi
     for spec in "${binds[@]}"; do
         IFS=: read -r source target mode <<<"$spec"
@@ -275,6 +306,7 @@ umount_all() {
     done
     left=$(mounts_below "$dir")
     [ -z "$left" ] || { say "still mounted below $dir: $left"; return 1; }
+    harvest "$dir"
 }
 
 # copy_src HOSTDIR DIR PATH
@@ -307,55 +339,62 @@ enter() {
         HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" "$@"
 }
 
-command=${1:-}
-[ $# -gt 0 ] && shift
-case "$command" in
-create)
-    need_root
-    create "$@"
-    ;;
-mount)
-    need_root
-    dir=$(root_dir "${1:?mount needs a root}")
-    shift
-    mounted=()
-    mount_all "$dir" "$@"
-    ;;
-enter)
-    need_root
-    enter "$@"
-    ;;
-run)
-    need_root
-    dir=$(root_dir "${1:?run needs a root}")
-    shift
-    options=()
-    while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
-    [ "${1:-}" = -- ] && shift
-    [ $# -gt 0 ] || die "run needs a command after --"
-    mounted=()
-    trap 'for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount "${mounted[i]}" 2>/dev/null || umount -l "${mounted[i]}"; done' EXIT
-    mount_all "$dir" "${options[@]}"
-    status=0
-    (enter "$dir" -- "$@") || status=$?
-    exit "$status"
-    ;;
-copy-src)
-    need_root
-    [ $# -ge 2 ] || usage
-    copy_src "$@"
-    ;;
-umount)
-    need_root
-    umount_all "$(root_dir "${1:?umount needs a root}")"
-    ;;
-remove)
-    need_root
-    dir=$(root_dir "${1:?remove needs a root}")
-    [ -e "$dir" ] || exit 0
-    [ -f "$dir/$marker" ] || die "$dir is no root made by $0 create; not removing it"
-    umount_all "$dir" || die "not removing $dir while something is mounted below it"
-    rm -rf --one-file-system "$dir"
-    ;;
-*) usage ;;
-esac
+# The whole command is read before any of it runs, so that a change to this file while it runs
+# (another checkout step, an edit) cannot make it run a mix of two versions.
+main() {
+    command=${1:-}
+    [ $# -gt 0 ] && shift
+    case "$command" in
+    create)
+        need_root
+        create "$@"
+        ;;
+    mount)
+        need_root
+        dir=$(root_dir "${1:?mount needs a root}")
+        shift
+        mounted=()
+        mount_all "$dir" "$@"
+        ;;
+    enter)
+        need_root
+        enter "$@"
+        ;;
+    run)
+        need_root
+        dir=$(root_dir "${1:?run needs a root}")
+        shift
+        options=()
+        while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
+        [ "${1:-}" = -- ] && shift
+        [ $# -gt 0 ] || die "run needs a command after --"
+        mounted=()
+        trap 'for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount "${mounted[i]}" 2>/dev/null || umount -l "${mounted[i]}"; done; harvest "$dir"' EXIT
+        mount_all "$dir" "${options[@]}"
+        status=0
+        (enter "$dir" -- "$@") || status=$?
+        exit "$status"
+        ;;
+    copy-src)
+        need_root
+        [ $# -ge 2 ] || usage
+        copy_src "$@"
+        ;;
+    umount)
+        need_root
+        umount_all "$(root_dir "${1:?umount needs a root}")"
+        ;;
+    remove)
+        need_root
+        dir=$(root_dir "${1:?remove needs a root}")
+        [ -e "$dir" ] || exit 0
+        [ -f "$dir/$marker" ] || die "$dir is no root made by $0 create; not removing it"
+        umount_all "$dir" || die "not removing $dir while something is mounted below it"
+        rm -rf --one-file-system "$dir"
+        ;;
+    *) usage ;;
+    esac
+}
+
+main "$@"
+exit
