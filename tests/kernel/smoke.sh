@@ -17,7 +17,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 vm=$here/vm.sh
 work=$(mktemp -d /tmp/quaymend-vm-smoke.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+listener=
+trap '[ -n "$listener" ] && kill "$listener"; rm -rf "$work"' EXIT
 export work
 share=$work/share
 mkdir -p "$share"
@@ -39,6 +40,11 @@ udevadm settle --timeout=30
 ls /dev/ttyGS0
 udevadm info /dev/ttyACM0
 EOF
+
+# What the machines' user-mode network reaches on this machine's loopback, as 10.0.2.2.
+port=$((40000 + RANDOM % 20000))
+timeout 1800 socat TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork SYSTEM:'echo hello-from-host' &
+listener=$!
 
 passed=0 failed=0 skipped=0 ran_amd64=0
 # check <name> <arch> <vm.sh options> <status> <output patterns> <command> [<check here after>]
@@ -107,12 +113,15 @@ check gadget-udev amd64 "--usb-gadget" 0 \
     "^/dev/ttyGS0$;ID_VENDOR_ID=3e71;ID_SERIAL_SHORT=QM1;!ID_MM_DEVICE_IGNORE;!uaccess" "sh $share/gadget.sh"
 check gadget-udev-rules amd64 "--usb-gadget --udev-rules $rules" 0 \
     "^/dev/ttyGS0$;ID_VENDOR_ID=3e71;ID_SERIAL_SHORT=QM1;ID_MM_DEVICE_IGNORE=1;TAGS=.*:uaccess:" "sh $share/gadget.sh"
+check network amd64 "--net" 0 "^hello-from-host$;^nameserver 10.0.2.3$" \
+    'cat /etc/resolv.conf; bash -c "cat </dev/tcp/10.0.2.2/'$port'"'
 check timeout amd64 "--timeout 20" 124 "did not finish within 20 s" 'sleep 600'
 for arch in arm64 armhf; do
     case "$arch" in arm64) machine=aarch64 ;; armhf) machine=armv7l ;; esac
     check "$arch-root" "$arch" "" 5 "^$machine$" 'uname -m; echo gone >/quaymend-vm-probe; exit 5' \
         "test ! -e \"\$QUAYMEND_VM_ROOT_${arch^^}/quaymend-vm-probe\""
-    check "$arch-rw-root" "$arch" "--rw-root" 0 "^$machine$" 'uname -m; echo kept >/quaymend-vm-probe' \
+    check "$arch-rw-root" "$arch" "--rw-root --net" 0 "^$machine$;^hello-from-host$" \
+        'uname -m; echo kept >/quaymend-vm-probe; bash -c "cat </dev/tcp/10.0.2.2/'$port'"' \
         "grep -qx kept \"\$QUAYMEND_VM_ROOT_${arch^^}/quaymend-vm-probe\" && rm \"\$QUAYMEND_VM_ROOT_${arch^^}/quaymend-vm-probe\""
 done
 

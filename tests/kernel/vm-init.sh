@@ -19,8 +19,11 @@ fail() {
 }
 
 load() { # list file
-    local m
+    local m n
     for m in $(cat "$1"); do
+        # The lists share dependencies.
+        n=$(echo "${m%.ko}" | tr - _)
+        [ -d "/sys/module/$n" ] && continue
         insmod "/lib/modules/$m" || fail "could not load $m"
     done
 }
@@ -35,6 +38,8 @@ if [ "$qm_usb" = 1 ]; then
     [ -f /lib/modules/gadget.list ] || fail "this kernel has no USB gadget stack"
     load /lib/modules/gadget.list
 fi
+
+[ "$qm_net" = 1 ] && load /lib/modules/net.list
 
 if [ "$qm_rw_root" = 1 ]; then
     mount -t 9p -o "$p9,cache=none" qmroot /newroot || fail "no root share"

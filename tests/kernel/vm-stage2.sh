@@ -14,6 +14,28 @@ off() {
 $b hostname quaymend-vm
 $b ip link set lo up
 
+# QEMU's user-mode network has fixed addresses.
+if [ "$qm_net" = 1 ]; then
+    for n in /sys/class/net/*; do
+        n=${n##*/}
+        [ "$n" = lo ] && continue
+        $b ip link set "$n" up
+        $b ip addr add 10.0.2.15/24 dev "$n"
+        $b ip route add default via 10.0.2.2
+        break
+    done
+    echo "nameserver 10.0.2.3" >/run/quaymend-vm/resolv.conf
+    if [ -L /etc/resolv.conf ]; then
+        # Often a link into /run, which is empty here.
+        target=$($b readlink -f /etc/resolv.conf)
+        $b mkdir -p "${target%/*}" && $b cp /run/quaymend-vm/resolv.conf "$target"
+    elif [ -f /etc/resolv.conf ]; then
+        $b mount -o bind /run/quaymend-vm/resolv.conf /etc/resolv.conf
+    else
+        $b cp /run/quaymend-vm/resolv.conf /etc/resolv.conf
+    fi
+fi
+
 out=/dev/console
 err=/dev/console
 for port in /sys/class/virtio-ports/*; do

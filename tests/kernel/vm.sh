@@ -15,6 +15,9 @@
 #                              for results
 #   --usb-gadget               loads the USB gadget stack (dummy_hcd, libcomposite, usb_f_acm,
 #                              cdc-acm), mounts configfs on /sys/kernel/config and starts udev
+#   --net                      a network card behind QEMU's user-mode NAT (10.0.2.15, gateway
+#                              10.0.2.2, which also reaches this machine's own 127.0.0.1; DNS
+#                              10.0.2.3 in /etc/resolv.conf), for apt in a whole-machine test
 #   --udev                     starts systemd-udevd (the root must have it) and waits for its
 #                              first pass over the devices
 #   --udev-rules FILE          one more rules file for udev, put in /run/udev/rules.d (implies
@@ -63,6 +66,7 @@ root=/
 rw_root=0
 share=
 usb=0
+net=0
 udev=0
 rules=()
 envs=()
@@ -79,6 +83,7 @@ while [ $# -gt 0 ]; do
     --share) share=${2:?}; shift 2 ;;
     --usb-gadget) usb=1; udev=1; shift ;;
     --udev) udev=1; shift ;;
+    --net) net=1; shift ;;
     --udev-rules) rules+=("${2:?}"); udev=1; shift 2 ;;
     --env) envs+=("${2:?}"); shift 2 ;;
     --memory) memory=${2:?}; shift 2 ;;
@@ -270,6 +275,7 @@ prepare() {
     local transport=virtio_mmio
     [ "$arch" = amd64 ] && transport=virtio_pci
     modules_for "$initrd_dir/lib/modules/base.list" "$transport" 9pnet_virtio 9p virtio_console overlay || return 1
+    modules_for "$initrd_dir/lib/modules/net.list" virtio_net || return 1
     # Not every kernel has the gadget stack; only --usb-gadget needs it.
     modules_for "$initrd_dir/lib/modules/gadget.list" configfs dummy_hcd libcomposite usb_f_acm cdc_acm ||
         rm -f "$initrd_dir/lib/modules/gadget.list"
@@ -340,6 +346,7 @@ fi
     echo "qm_rw_root=$rw_root"
     echo "qm_share=$(q "$share")"
     echo "qm_usb=$usb"
+    echo "qm_net=$net"
     echo "qm_udev=$udev"
     echo "qm_kver=$(q "$kver")"
     echo "qm_kmoddir=$(q "$kmoddir")"
@@ -381,6 +388,7 @@ args=(
     -chardev "file,id=out,path=$work/stdout" -device virtserialport,chardev=out,name=quaymend.stdout
     -chardev "file,id=err,path=$work/stderr" -device virtserialport,chardev=err,name=quaymend.stderr
 )
+[ "$net" = 1 ] && args+=(-netdev user,id=net -device "virtio-net-$dev,netdev=net")
 [ -n "$share" ] && args+=(-fsdev "local,id=share,path=$share,$fs_opts" -device "virtio-9p-$dev,fsdev=share,mount_tag=qmshare")
 
 started=$(date +%s.%N)
