@@ -303,13 +303,25 @@ private slots:
     // this process, does not. An open port is exclusive (TIOCEXCL).
     void lockFiles_data()
     {
-        QTest::addColumn<QByteArray>("content"); // %live: another live process, %own: this one, %dead: an ended one
+        // %live: another live process, %other: another user's, %own: this one, %dead: an ended
+        // one, %binary: a live one as the old binary UUCP format stores it
+        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("held");
         QTest::newRow("no lock file") << QByteArray() << false;
         QTest::newRow("HDB format, live writer") << QByteArray("     %live\n") << true;
+        QTest::newRow("HDB format without its newline") << QByteArray("     %live") << true;
         QTest::newRow("Qt's format, live writer") << QByteArray("%live\nminicom\nboat\n") << true;
+        QTest::newRow("another user's live process") << QByteArray("     %other\n") << true;
+        QTest::newRow("binary process number, live writer") << QByteArray("%binary") << true;
         QTest::newRow("writer has ended") << QByteArray("     %dead\n") << false;
         QTest::newRow("this process") << QByteArray("%own\n") << false;
+        QTest::newRow("zero") << QByteArray("         0\n") << false;
+        QTest::newRow("negative: kill(-1) would ask every process") << QByteArray("        -1\n") << false;
+        // 2^32 + 1 is process 1 once cut to a pid_t.
+        QTest::newRow("over-long number that wraps to a live process") << QByteArray("4294967297\n") << false;
+        QTest::newRow("over-long digits") << QByteArray("123456789012345678901234567890\n") << false;
+        QTest::newRow("empty file") << QByteArray("\n") << false;
+        QTest::newRow("garbage") << QByteArray("\x7f""ELF\x02\x01 not a lock") << false;
     }
 
     void lockFiles()
@@ -326,12 +338,24 @@ private slots:
         QVERIFY(ended.waitForStarted());
         const qint64 deadPid = ended.processId();
         QVERIFY(ended.waitForFinished());
+        // As root, a process of the nobody user; otherwise init, which is root's.
+        QProcess other;
+        qint64 otherPid = 1;
+        if (::getuid() == 0) {
+            other.start("setpriv", { "--reuid=65534", "--regid=65534", "--clear-groups", "sleep", "30" });
+            QVERIFY(other.waitForStarted());
+            otherPid = other.processId();
+        }
+        const qint32 livePid = qint32(live.processId());
         content.replace("%live", QByteArray::number(live.processId()))
+            .replace("%other", QByteArray::number(otherPid))
             .replace("%own", QByteArray::number(qint64(::getpid())))
-            .replace("%dead", QByteArray::number(deadPid));
+            .replace("%dead", QByteArray::number(deadPid))
+            .replace("%binary", QByteArray(reinterpret_cast<const char *>(&livePid), sizeof livePid));
 
         // Qt's name for the port's lock file: LCK..pts_N.
         const QString lockPath = QStringLiteral("/var/lock/") + portLockNames(pty.slavePath).constLast();
+        QFile::remove(lockPath); // a pseudo-terminal's number comes round again
         if (!content.isEmpty()) {
             QFile lock(lockPath);
             if (!lock.open(QIODevice::WriteOnly | QIODevice::NewOnly))
@@ -363,6 +387,10 @@ private slots:
         QFile::remove(lockPath);
         live.kill();
         live.waitForFinished();
+        if (other.state() != QProcess::NotRunning) {
+            other.kill();
+            other.waitForFinished();
+        }
     }
 };
 

@@ -13,6 +13,11 @@
 // names it: "ttyACM0" or a device path). lockDirectories default to the system's.
 bool portHeldElsewhere(const QString &portName, const QStringList &lockDirectories = {});
 
+// Removes the port's lock files that name no process at all (zero, negative, out of range, not a
+// number): Qt never takes such a file over, and a port with one left behind could not be opened
+// again. Files of a live or ended process are left for the check above and for Qt.
+void removeUnreadableLockFiles(const QString &portName, const QStringList &lockDirectories = {});
+
 // The names of the lock files that may stand for the port: "LCK..ttyACM0" for /dev/ttyACM0, and
 // for a device elsewhere also the form Qt uses (the path below /dev with '/' as '_').
 QStringList portLockNames(const QString &portName);

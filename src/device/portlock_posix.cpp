@@ -7,7 +7,10 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
+#include <limits>
 #include <csignal>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +30,27 @@ QStringList systemLockDirectories()
             directories.append(canonical);
     }
     return directories;
+}
+
+// The process number a lock file holds, or 0 where it holds none that can be a process. Beyond the
+// text formats, the old UUCP one stores it as a binary int of exactly four bytes. A number beyond
+// a pid_t's range would wrap onto another process's; zero and negative numbers name process
+// groups to kill(), not a process.
+qint64 lockFilePid(const QByteArray &content)
+{
+    qint64 pid = 0;
+    const QByteArray first = content.split('\n').constFirst().trimmed();
+    bool ok = false;
+    pid = first.toLongLong(&ok);
+    if (!ok && content.size() == int(sizeof(qint32))) {
+        qint32 binary = 0;
+        std::memcpy(&binary, content.constData(), sizeof binary);
+        pid = binary;
+        ok = true;
+    }
+    if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+        return 0;
+    return pid;
 }
 
 bool processAlive(qint64 pid)
@@ -58,13 +82,30 @@ bool portHeldElsewhere(const QString &portName, const QStringList &lockDirectori
             QFile file;
             if (!openRegularFile(file, directory + QLatin1Char('/') + name))
                 continue;
-            const QByteArray first = file.read(lockFileLimit).split('\n').constFirst().trimmed();
-            bool ok = false;
-            const qint64 pid = first.toLongLong(&ok);
+            const qint64 pid = lockFilePid(file.read(lockFileLimit));
             // A file whose writer has gone is stale: the next program to open the port replaces it.
-            if (ok && pid > 0 && pid != own && processAlive(pid))
+            if (pid > 0 && pid != own && processAlive(pid))
                 return true;
         }
     }
     return false;
+}
+
+void removeUnreadableLockFiles(const QString &portName, const QStringList &lockDirectories)
+{
+    const QStringList directories = lockDirectories.isEmpty() ? systemLockDirectories() : lockDirectories;
+    for (const QString &directory : directories) {
+        for (const QString &name : portLockNames(portName)) {
+            const QString path = directory + QLatin1Char('/') + name;
+            QFile file;
+            if (!openRegularFile(file, path))
+                continue;
+            const bool unreadable = lockFilePid(file.read(lockFileLimit)) == 0;
+            file.close();
+            // Anyone's lock file is a program's own only while its number is one; the sticky lock
+            // directory lets only its owner or root remove it, which is as it should be.
+            if (unreadable)
+                QFile::remove(path);
+        }
+    }
 }

@@ -6,6 +6,10 @@ bool portHeldElsewhere(const QString &, const QStringList &)
     return false;
 }
 
+void removeUnreadableLockFiles(const QString &, const QStringList &)
+{
+}
+
 QStringList portLockNames(const QString &)
 {
     return {};

@@ -120,6 +120,7 @@ bool cSerialPort::open(QIODevice::OpenMode mode)
     // Qt takes over a lock file in another format even while its writer runs.
     if (portHeldElsewhere(m_name))
         return false;
+    removeUnreadableLockFiles(m_name);
     m_vanished = false;
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(m_name);
