@@ -179,14 +179,18 @@ EOF
 }
 
 # unpack <compressed file>: writes the uncompressed stream to standard output, the compression
-# told by its magic number; extra bytes after the stream are ignored.
+# told by its magic number.
 unpack() {
     case "$(od -An -tx1 -N4 "$1" | tr -d ' ')" in
-    1f8b*) gzip -dc "$1" 2>/dev/null || [ $? = 2 ] ;; # 2: only a warning, for trailing bytes
-    fd377a58) xz -dc --single-stream "$1" ;;
+    1f8b*) gzip -dc "$1" ;;
+    fd377a58) xz -dc "$1" ;;
     28b52ffd) zstd -qdc "$1" ;;
     *) echo "a kernel compressed in a way this script cannot unpack" >&2; return 1 ;;
     esac
+}
+
+cut_bytes() { # file offset count
+    dd if="$1" bs=1M iflag=skip_bytes,count_bytes skip="$2" count="$3" status=none
 }
 
 # plain_kernel <vmlinuz> <out>: the kernel in the form QEMU boots fastest.
@@ -203,14 +207,15 @@ plain_kernel() {
         [ "$sects" = 0 ] && sects=4
         off=$(od -An -tu4 -j$((0x248)) -N4 "$image" | tr -d ' ')
         size=$(od -An -tu4 -j$((0x24c)) -N4 "$image" | tr -d ' ')
-        tail -c +"$(((sects + 1) * 512 + off + 1))" "$image" | head -c "$size" >"$cache/payload"
+        # The last 4 bytes are the uncompressed size, which no decompressor wants.
+        cut_bytes "$image" "$(((sects + 1) * 512 + off))" "$((size - 4))" >"$cache/payload"
         unpack "$cache/payload" >"$out"
         rm -f "$cache/payload"
         [ "$(od -An -c -j1 -N3 "$out" | tr -d ' ')" = ELF ] || { echo "no ELF kernel in $image" >&2; return 1; }
     elif [ "$(dd if="$image" bs=1 skip=4 count=4 status=none)" = zimg ]; then
         off=$(od -An -tu4 -j8 -N4 "$image" | tr -d ' ')
         size=$(od -An -tu4 -j12 -N4 "$image" | tr -d ' ')
-        tail -c +"$((off + 1))" "$image" | head -c "$size" >"$cache/payload"
+        cut_bytes "$image" "$off" "$((size - 4))" >"$cache/payload"
         unpack "$cache/payload" >"$out"
         rm -f "$cache/payload"
     else
@@ -298,7 +303,7 @@ if [ ! -s "$cache/version" ] || [ "$(cat "$cache/stamp" 2>/dev/null)" != "$stamp
     prepare_log=$cache/prepare.log
     # Not in a condition, where set -e would not apply inside.
     set +e
-    (prepare) >"$prepare_log" 2>&1
+    (set -e; prepare) >"$prepare_log" 2>&1
     prepared=$?
     set -e
     if [ "$prepared" != 0 ] || [ ! -s "$cache/version" ]; then
