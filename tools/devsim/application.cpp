@@ -4,12 +4,18 @@
 #include "log.h"
 #include "nmea.h"
 #include "options.h"
-#include "ptyport.h"
+#include "port.h"
 
 namespace {
 
 // Longer than any sentence; a run of bytes without a line end is garbage to be dropped.
 constexpr qsizetype kMaxLine = 256;
+
+// What a transponder says of its own accord, in turn: a status line and its own position report.
+const char *const kChatter[] = {
+    "$PKVR,7,0,0,running",
+    "!AIVDO,1,1,,,B00000000000000000000000000,0",
+};
 
 } // namespace
 
@@ -20,6 +26,7 @@ cApplication::cApplication(cDevice &device, cEventLoop &loop, const cOptions &op
     , m_options(options)
     , m_role(role)
     , m_version(std::move(version))
+    , m_audit({ nmea::sentence(nmea::appverBody()), nmea::bootCommandLine() + "\r\n" }, device.unexpectedTotal())
 {
 }
 
@@ -48,7 +55,7 @@ QString cApplication::roleName() const
 
 bool cApplication::open()
 {
-    m_port = cPtyPort::create(m_loop, m_options.linkSpeed);
+    m_port = m_device.openPort(cDevice::ePortRole::Application);
     if (!m_port)
         return false;
     m_port->setReceiver([this](const QByteArray &bytes) { onBytes(bytes); });
@@ -56,6 +63,8 @@ bool cApplication::open()
         devLog(QStringLiteral("application port %1 up (version %2)").arg(m_port->path(), m_version));
     else
         devLog(QStringLiteral("%1 %2 up").arg(roleName(), m_port->path()));
+    if (m_role == eRole::Device && m_options.chatterMs > 0)
+        m_chatterTimer = m_loop.after(m_options.chatterMs, [this]() { chatter(0); });
     return true;
 }
 
@@ -64,6 +73,9 @@ void cApplication::close()
     for (const auto id : m_timers)
         m_loop.cancel(id);
     m_timers.clear();
+    m_loop.cancel(m_chatterTimer);
+    m_chatterTimer = 0;
+    m_audit.flush();
     if (m_port && m_port->isOpen()) {
         devLog(QStringLiteral("%1 %2 down").arg(roleName(), m_port->path()));
         m_port->close();
@@ -73,6 +85,8 @@ void cApplication::close()
 
 void cApplication::onBytes(const QByteArray &bytes)
 {
+    // Judged apart from the parsing below, which gives up on a line at the first flaw.
+    m_audit.take(bytes);
     m_partialLine += bytes;
     for (;;) {
         const qsizetype end = m_partialLine.indexOf('\n');
@@ -97,6 +111,8 @@ void cApplication::leave()
     for (const auto id : m_timers)
         m_loop.cancel(id);
     m_timers.clear();
+    m_loop.cancel(m_chatterTimer);
+    m_chatterTimer = 0;
     m_leaving = true;
 }
 
@@ -184,4 +200,12 @@ void cApplication::sendLine(const QByteArray &sentence)
     const QString prefix = m_role == eRole::Foreign ? QStringLiteral("foreign port tx ") : QStringLiteral("tx line ");
     devLog(prefix + printable(sentence.chopped(2)));
     m_port->send(sentence);
+}
+
+void cApplication::chatter(int turn)
+{
+    m_chatterTimer = 0;
+    const QByteArray line = kChatter[turn % std::size(kChatter)];
+    sendLine(nmea::sentence(line.mid(1), line.at(0)));
+    m_chatterTimer = m_loop.after(m_options.chatterMs, [this, turn]() { chatter(turn + 1); });
 }

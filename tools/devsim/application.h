@@ -1,6 +1,7 @@
 #pragma once
 
 #include "eventloop.h"
+#include "rxaudit.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,7 +10,7 @@
 #include <vector>
 
 class cDevice;
-class cPtyPort;
+class cPort;
 struct cOptions;
 
 // The transponder's application firmware as seen on its serial port: NMEA-style lines in, version
@@ -29,7 +30,7 @@ public:
     void close(); // port gone, pending replies dropped
     // Restarting: the port stays until close(), but nothing it receives is answered any more.
     void leave();
-    std::shared_ptr<cPtyPort> port() const { return m_port; }
+    std::shared_ptr<cPort> port() const { return m_port; }
     QString vendorId() const;
 
 private:
@@ -37,6 +38,7 @@ private:
     void onLine(const QByteArray &line);
     void answerAppver();
     void sendLine(const QByteArray &sentence);
+    void chatter(int turn);
     QString roleName() const;
 
     cDevice &m_device;
@@ -44,8 +46,10 @@ private:
     const cOptions &m_options;
     const eRole m_role;
     const QString m_version;
-    std::shared_ptr<cPtyPort> m_port;
+    std::shared_ptr<cPort> m_port;
     QByteArray m_partialLine;
+    cRxAudit m_audit;
     std::vector<cEventLoop::tTimerId> m_timers;
+    cEventLoop::tTimerId m_chatterTimer = 0;
     bool m_leaving = false;
 };

@@ -3,7 +3,8 @@
 #include "device.h"
 #include "log.h"
 #include "options.h"
-#include "ptyport.h"
+#include "nmea.h"
+#include "port.h"
 
 #include <QFile>
 
@@ -45,6 +46,11 @@ cBootLoader::cBootLoader(cDevice &device, cEventLoop &loop, const cOptions &opti
     , m_loop(loop)
     , m_options(options)
     , m_role(role)
+    // Besides its blocks the program sends a boot loader one 'U' a handshake (any other is
+    // judged by the state machine, which ignores it), EOT, CAN, and the lines a port scan sends.
+    , m_audit({ QByteArray(1, kCan), QByteArray(1, kEot), nmea::sentence(nmea::appverBody()),
+                nmea::bootCommandLine() + "\r\n" },
+              device.unexpectedTotal())
     , m_nakLeft(options.nakBlock)
     , m_silentLeft(options.silentBlock)
     , m_oddLeft(options.oddResponse)
@@ -60,7 +66,7 @@ cBootLoader::~cBootLoader()
 
 bool cBootLoader::open()
 {
-    m_port = cPtyPort::create(m_loop, m_options.linkSpeed);
+    m_port = m_device.openPort(cDevice::ePortRole::BootLoader);
     if (!m_port)
         return false;
     m_port->setReceiver([this](const QByteArray &bytes) { onBytes(bytes); });
@@ -91,6 +97,7 @@ void cBootLoader::close()
     for (const auto id : m_lateAcks)
         m_loop.cancel(id);
     m_lateAcks.clear();
+    m_audit.flush();
     if (m_port && m_port->isOpen()) {
         devLog(QStringLiteral("boot loader port %1 down").arg(m_port->path()));
         m_port->close();
@@ -170,6 +177,17 @@ void cBootLoader::process()
         devLog(QStringLiteral("%1 ignored %2 bytes: %3").arg(who).arg(m_ignored.size()).arg(printable(m_ignored, 48)));
         m_ignored.clear();
     }
+    if (!m_judged.isEmpty()) {
+        m_audit.take(m_judged);
+        m_judged.clear();
+    }
+}
+
+void cBootLoader::ignore(const QByteArray &bytes, bool judged)
+{
+    m_ignored += bytes;
+    if (judged)
+        m_judged += bytes;
 }
 
 void cBootLoader::consume()
@@ -179,11 +197,11 @@ void cBootLoader::consume()
         case eState::UStream: {
             const qsizetype u = m_in.indexOf('U');
             if (u < 0) {
-                m_ignored += m_in;
+                ignore(m_in);
                 m_in.clear();
                 break;
             }
-            m_ignored += m_in.left(u);
+            ignore(m_in.left(u));
             m_in.remove(0, u + 1);
             handshake(true);
             break;
@@ -229,14 +247,14 @@ void cBootLoader::consume()
                     devLog(QStringLiteral("EOT ACK (repeat)"));
                     send(kAck);
                 } else {
-                    m_ignored += byte;
+                    ignore(QByteArray(1, byte));
                 }
             }
             m_in.clear();
             break;
         case eState::UForever:
         case eState::Dead:
-            m_ignored += m_in;
+            ignore(m_in, false);
             m_in.clear();
             break;
         }
@@ -284,7 +302,7 @@ void cBootLoader::consumeHeaderByte(char byte)
     default:
         break;
     }
-    m_ignored += byte;
+    ignore(QByteArray(1, byte));
 }
 
 void cBootLoader::handshake(bool first)
@@ -352,7 +370,7 @@ void cBootLoader::evaluateCans()
     const int cans = m_cans;
     m_cans = 0;
     if (cans < kCansToAbort) {
-        m_ignored += QByteArray(cans, kCan);
+        ignore(QByteArray(cans, kCan));
         return;
     }
     devLog(QStringLiteral("transfer cancelled by sender (%1 CAN)").arg(cans));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "eventloop.h"
+#include "rxaudit.h"
 
 #include <QByteArray>
 
@@ -10,7 +11,7 @@
 #include <vector>
 
 class cDevice;
-class cPtyPort;
+class cPort;
 struct cOptions;
 
 // The transponder's boot loader: announces itself with a stream of 'U', answers the program's 'U'
@@ -29,7 +30,7 @@ public:
 
     bool open();
     void close();
-    std::shared_ptr<cPtyPort> port() const { return m_port; }
+    std::shared_ptr<cPort> port() const { return m_port; }
 
 private:
     enum class eState {
@@ -44,6 +45,8 @@ private:
 
     void onBytes(const QByteArray &bytes);
     void process(); // consume() and log what was ignored
+    // judged: whether the device was listening for anything at all (a deaf one judges nothing)
+    void ignore(const QByteArray &bytes, bool judged = true);
     void consume();
     void consumeHeaderByte(char byte);
     void startUStream();
@@ -67,11 +70,13 @@ private:
     cEventLoop &m_loop;
     const cOptions &m_options;
     const eRole m_role;
-    std::shared_ptr<cPtyPort> m_port;
+    std::shared_ptr<cPort> m_port;
 
     eState m_state = eState::Dead;
     QByteArray m_in;      // received, not yet consumed (kept while flashing)
     QByteArray m_ignored; // collected for one log line per read
+    QByteArray m_judged;  // the part of it the device was listening when it came
+    cRxAudit m_audit;
     QByteArray m_block;
     QByteArray m_image;
     int m_expected = 1; // position of the next new block

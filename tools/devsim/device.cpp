@@ -2,6 +2,7 @@
 
 #include "application.h"
 #include "bootloader.h"
+#include "gadget.h"
 #include "log.h"
 #include "options.h"
 #include "ptyport.h"
@@ -9,6 +10,15 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <unistd.h>
+
+namespace {
+
+// The application and the boot loader are two USB devices of one vendor, told apart by product.
+constexpr quint16 kApplicationProductId = 0x0001;
+constexpr quint16 kBootLoaderProductId = 0x0002;
+
+} // namespace
 
 cDevice::cDevice(cEventLoop &loop, const cOptions &options)
     : m_loop(loop)
@@ -24,6 +34,16 @@ cDevice::~cDevice()
 
 bool cDevice::start()
 {
+    if (m_options.usbGadget) {
+        QString why;
+        m_udc = cGadget::claimUdc(m_options.udc, why);
+        if (m_udc.isEmpty()) {
+            devLog(QStringLiteral("error: %1").arg(why));
+            return false;
+        }
+        if (!m_options.portsFile.isEmpty())
+            devLog(QStringLiteral("warning: no ports file with --usb-gadget, %1 is not written").arg(m_options.portsFile));
+    }
     if (m_options.startDelayMs > 0) {
         // An empty list first, so the program can scan before the transponder is plugged in.
         if (!publish())
@@ -51,6 +71,32 @@ void cDevice::stop()
     if (m_otherBootLoader)
         m_otherBootLoader->close();
     publish();
+    // Only now that every port's tty is closed: the kernel would wait for them.
+    for (auto &[role, gadget] : m_gadgets)
+        gadget->remove();
+    devLog(QStringLiteral("unexpected bytes %1").arg(m_unexpected));
+}
+
+std::shared_ptr<cPort> cDevice::openPort(ePortRole role)
+{
+    if (!m_options.usbGadget)
+        return cPtyPort::create(m_loop, m_options.linkSpeed);
+    std::shared_ptr<cGadget> &gadget = m_gadgets[role];
+    if (!gadget) {
+        const bool application = role == ePortRole::Application;
+        cGadget::sIdentity identity;
+        identity.productId = application ? kApplicationProductId : kBootLoaderProductId;
+        identity.product = application ? QStringLiteral("AIS transponder (simulated)")
+                                       : QStringLiteral("AIS transponder boot loader (simulated)");
+        identity.serial = m_options.serial;
+        const QString name = QStringLiteral("quaymend-devsim-%1-%2")
+                                 .arg(::getpid())
+                                 .arg(application ? QStringLiteral("app") : QStringLiteral("boot"));
+        gadget = cGadget::create(name, identity, m_udc);
+        if (!gadget)
+            return nullptr;
+    }
+    return cGadgetPort::create(m_loop, m_options.linkSpeed, gadget);
 }
 
 void cDevice::fail(const QString &why)
@@ -195,6 +241,14 @@ void cDevice::replug(cBootLoader *bootLoader)
 
 bool cDevice::publish()
 {
+    if (m_options.usbGadget) {
+        // The program finds gadgets as it finds any USB device; there is nothing to publish.
+        if (!m_ready) {
+            m_ready = true;
+            devLog(QStringLiteral("ready"));
+        }
+        return true;
+    }
     QByteArray content;
     QStringList described;
     // The other device's boot loader is listed last, where a scan that takes the last boot loader

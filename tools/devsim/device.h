@@ -5,16 +5,19 @@
 
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
 
 class cBootLoader;
-class cPtyPort;
+class cGadget;
+class cPort;
 struct cOptions;
 
 // The simulated bus: the transponder moving between application and boot loader, the extra
-// equipment some tests need, and the ports file that tells the program what is plugged in.
+// equipment some tests need, and how the program learns what is plugged in: the ports file for
+// pseudo-terminals, the kernel's own enumeration for USB gadgets.
 //
 // Applications and boot loaders are never destroyed before the simulator ends: they call back
 // into the device from their own handlers, so a finished one is only closed, never freed.
@@ -25,7 +28,16 @@ public:
     ~cDevice();
 
     bool start();
-    void stop(); // every port gone from the ports file
+    void stop(); // every port gone from the ports file, or off the bus
+
+    // Which firmware a port belongs to; on a USB bus each shows up as a device of its own.
+    enum class ePortRole { Application, BootLoader };
+    // A new port for the application or the boot loader, attached as the options say. Null on
+    // failure (logged).
+    std::shared_ptr<cPort> openPort(ePortRole role);
+
+    // Bytes received that the program never sends, over every port of the run.
+    qint64 &unexpectedTotal() { return m_unexpected; }
 
     // From the application on the boot command.
     void enterBootLoader(cApplication *application);
@@ -56,11 +68,14 @@ private:
     std::unique_ptr<cBootLoader> m_otherBootLoader;
     struct tListed
     {
-        std::shared_ptr<cPtyPort> port;
+        std::shared_ptr<cPort> port;
         QString vendorId;
         QString serial;
     };
     std::vector<tListed> m_listed; // in ports file order, the other device's port always last
     std::vector<cEventLoop::tTimerId> m_timers;
+    QString m_udc;
+    std::map<ePortRole, std::shared_ptr<cGadget>> m_gadgets; // made at first use, kept for re-binding
+    qint64 m_unexpected = 0;
     bool m_ready = false;
 };

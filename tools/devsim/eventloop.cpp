@@ -1,7 +1,7 @@
 #include "eventloop.h"
 
 #include "log.h"
-#include "ptyport.h"
+#include "port.h"
 
 #include <cerrno>
 #include <csignal>
@@ -53,7 +53,7 @@ void cEventLoop::cancel(tTimerId id)
     m_timers.erase(id);
 }
 
-void cEventLoop::watch(const std::shared_ptr<cPtyPort> &port)
+void cEventLoop::watch(const std::shared_ptr<cPort> &port)
 {
     m_ports.push_back(port);
 }
@@ -111,12 +111,12 @@ int cEventLoop::run()
         if (m_quit)
             break;
 
-        std::vector<std::shared_ptr<cPtyPort>> ports;
+        std::vector<std::shared_ptr<cPort>> ports;
         std::vector<pollfd> fds;
         int timeoutMs = msUntilNextTimer();
         const auto now = tClock::now();
         for (auto it = m_ports.begin(); it != m_ports.end();) {
-            std::shared_ptr<cPtyPort> port = it->lock();
+            std::shared_ptr<cPort> port = it->lock();
             if (!port || !port->isOpen()) {
                 it = m_ports.erase(it);
                 continue;
@@ -126,7 +126,7 @@ int cEventLoop::run()
             if (portTimeout >= 0)
                 timeoutMs = timeoutMs < 0 ? portTimeout : std::min(timeoutMs, portTimeout);
             ports.push_back(port);
-            fds.push_back(pollfd{port->masterFd(), events, 0});
+            fds.push_back(pollfd{port->fd(), events, 0});
             ++it;
         }
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-class cPtyPort;
+class cPort;
 
-// Single-threaded poll() loop over the pty masters plus one-shot timers. Keeping everything on one
+// Single-threaded poll() loop over the device's ports plus one-shot timers. Keeping everything on one
 // thread means the device's state machines never need locks and their timing stays reproducible.
 class cEventLoop
 {
@@ -23,7 +23,7 @@ public:
     void cancel(tTimerId id);
 
     // The loop keeps a weak reference; a port that is closed or destroyed simply drops out.
-    void watch(const std::shared_ptr<cPtyPort> &port);
+    void watch(const std::shared_ptr<cPort> &port);
 
     // Runs until SIGTERM/SIGINT/SIGHUP (see blockStopSignals) or quit(). Returns the exit code.
     int run();
@@ -45,7 +45,7 @@ private:
 
     std::map<tTimerId, sTimer> m_timers;
     tTimerId m_nextTimerId = 1;
-    std::vector<std::weak_ptr<cPtyPort>> m_ports;
+    std::vector<std::weak_ptr<cPort>> m_ports;
     bool m_quit = false;
     int m_exitCode = 0;
 };

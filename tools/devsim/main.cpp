@@ -16,7 +16,7 @@ int main(int argc, char *argv[])
 {
     // Stop signals are blocked before anything else so that none can slip past the event loop.
     cEventLoop::blockStopSignals();
-    // A test that crashes must not leave simulators behind, talking to ptys nobody reads.
+    // A test that crashes must not leave simulators behind, talking to ports nobody reads.
     const pid_t parent = ::getppid();
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent)
@@ -37,7 +37,8 @@ int main(int argc, char *argv[])
         break;
     }
 
-    cPtyPort::setLinkDirectory(QFileInfo(options.portsFile).absolutePath());
+    if (!options.usbGadget)
+        cPtyPort::setLinkDirectory(QFileInfo(options.portsFile).absolutePath());
     cEventLoop loop;
     cDevice device(loop, options);
     if (!device.start())

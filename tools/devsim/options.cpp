@@ -40,11 +40,22 @@ nak, silent, odd, zero. The counts last across transfers to the same boot loader
 first attempt fail and a retry succeed. After any cancel (sent or received) the boot loader starts its
 'U' stream again on the same port, and a 'U' while it waits for a block header starts a new handshake.
 
+With --usb-gadget the application and the boot loader are USB devices on a gadget controller (UDC),
+made through configfs (/sys/kernel/config/usb_gadget/quaymend-devsim-<pid>-app and -boot): vendor
+3E71, product 0001 (application) or 0002 (boot loader), one CDC ACM function each, the serial
+number string only with --serial. The application's gadget is unbound at the boot command (after
+--teardown-delay), the boot loader's bound after --boot-delay, and so on; the program finds them as
+the host's /dev/ttyACM<n>. Several simulators need a UDC each (dummy_hcd num=N, --udc). The extra
+ports (--silent-port, --foreign-port, two-bootloaders, other-bootloader-first) are pty-only.
+
 Log lines on stderr (one event each, stable wording; <n> is the block position):
-  devsim: ready                                  first ports file written
+  devsim: ready                                  first ports file written, or first gadget bound
   devsim: ports file: <path> <vid>, ... | (empty) ports file rewritten
   devsim: application port <path> up (version <v>)
   devsim: application port <path> down
+  devsim: gadget <name> up on <udc> (product <pid>, serial number <s>|no serial number), device side <tty>
+  devsim: gadget <name> seen by the host as <tty>  (dummy_hcd only, once the host's tty appears)
+  devsim: gadget <name> down / gadget <name> hung up from outside, port <tty> closed
   devsim: silent port <path> up / foreign port <path> up
   devsim: silent port got <line> / foreign port got <line> / foreign port tx <line>
   devsim: rx line <line>                          a complete line on the application port
@@ -77,7 +88,11 @@ Log lines on stderr (one event each, stable wording; <n> is the block position):
   devsim: device vanished during block <n> (fault)
   devsim: device unplugged during block <n> (fault replug) / device replugged
   devsim: tx X instead of C (fault bad-handshakes, <k> left)
-  devsim: stopping (signal <s>) ... devsim: stopped      ports file emptied in between
+  devsim: unexpected rx <k> bytes: <bytes>       received, and not what the program sends: its
+                                                 appver and boot command lines, one U a handshake,
+                                                 blocks, EOT, CAN (a deaf boot loader judges nothing)
+  devsim: stopping (signal <s>) ... devsim: unexpected bytes <total> ... devsim: stopped
+                                                 ports file emptied in between
   devsim: error: <what>                          the simulator exits with status 1
   devsim: warning: <what>                        e.g. lowercase-checksum with no letter to lower
 
@@ -121,7 +136,8 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
     parser.setApplicationDescription(QStringLiteral(
         "Plays the AIS transponder (application, boot loader, XMODEM-1K receiver) on pseudo-terminals\n"
         "and lists its ports as \"<path> <vendor id> [serial number]\" lines in the ports file\n"
-        "(QUAYMEND_SIMULATED_PORTS; several simulated devices: their ports files separated by ':')."));
+        "(QUAYMEND_SIMULATED_PORTS; several simulated devices: their ports files separated by ':'),\n"
+        "or with --usb-gadget as USB devices on a gadget controller."));
     const auto add = [&parser](const char *name, const char *help, const char *valueName = nullptr) {
         if (valueName)
             parser.addOption({QLatin1String(name), QLatin1String(help), QLatin1String(valueName)});
@@ -129,7 +145,10 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
             parser.addOption({QLatin1String(name), QLatin1String(help)});
     };
     add("help", "Show this help, the fault list and the log lines.");
-    add("ports-file", "File to keep the port list in (required); rewritten atomically.", "path");
+    add("ports-file", "File to keep the port list in (required without --usb-gadget); rewritten atomically.", "path");
+    add("usb-gadget", "Attach the device as USB gadgets (configfs, CDC ACM) instead of pseudo-terminals.");
+    add("udc", "With --usb-gadget: the USB device controller (default: the first one free).", "name");
+    add("chatter", "The application sends a sentence of its own every MS, unasked (default 0: never).", "ms");
     add("image", "Where the boot loader writes the received image after EOT.", "path");
     add("version", "Application version reported by appver (default 730400.03.00.00).", "text");
     add("new-version", "Version reported after an update (default: --version).", "text");
@@ -180,8 +199,14 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
     }
 
     options.portsFile = parser.value(QStringLiteral("ports-file"));
-    if (options.portsFile.isEmpty()) {
+    options.usbGadget = parser.isSet(QStringLiteral("usb-gadget"));
+    options.udc = parser.value(QStringLiteral("udc"));
+    if (options.portsFile.isEmpty() && !options.usbGadget) {
         error = QStringLiteral("--ports-file is required");
+        return eParseResult::Error;
+    }
+    if (!options.udc.isEmpty() && !options.usbGadget) {
+        error = QStringLiteral("--udc needs --usb-gadget");
         return eParseResult::Error;
     }
     options.imagePath = parser.value(QStringLiteral("image"));
@@ -198,7 +223,8 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
         || !parseMs(parser, "restart-delay", options.restartDelayMs, error)
         || !parseMs(parser, "reply-delay", options.replyDelayMs, error)
         || !parseMs(parser, "start-delay", options.startDelayMs, error)
-        || !parseMs(parser, "flash-ms", options.flashMs, error))
+        || !parseMs(parser, "flash-ms", options.flashMs, error)
+        || !parseMs(parser, "chatter", options.chatterMs, error))
         return eParseResult::Error;
     int linkSpeed = 0;
     if (!parseMs(parser, "link-speed", linkSpeed, error))
@@ -240,6 +266,19 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
         for (const QString &value : parser.values(QLatin1String(name))) {
             if (!parseBlockFault(value, *into, error, name))
                 return eParseResult::Error;
+        }
+    }
+    if (options.usbGadget) {
+        // Each of these is another device on the bus, which on USB takes a controller of its own:
+        // a second simulator with its own --udc plays it.
+        const QString extra = options.silentPort                       ? QStringLiteral("--silent-port")
+            : options.foreignPort                                      ? QStringLiteral("--foreign-port")
+            : options.has("two-bootloaders")                          ? QStringLiteral("--fault two-bootloaders")
+            : options.has("other-bootloader-first")                   ? QStringLiteral("--fault other-bootloader-first")
+                                                                       : QString();
+        if (!extra.isEmpty()) {
+            error = QStringLiteral("%1 is not for --usb-gadget; run another simulator on another UDC").arg(extra);
+            return eParseResult::Error;
         }
     }
     return eParseResult::Ok;

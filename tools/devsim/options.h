@@ -8,7 +8,7 @@
 
 struct cOptions
 {
-    QString portsFile;
+    QString portsFile;  // with usbGadget: none, the program finds the gadget through the kernel
     QString imagePath;
     QString version = QStringLiteral("730400.03.00.00");
     QString newVersion; // empty: same as version
@@ -20,7 +20,11 @@ struct cOptions
     int replyDelayMs = 0;
     int startDelayMs = 0;
     int flashMs = 0;
+    int chatterMs = 0; // the application's own sentences, one every so often; 0: none
     qint64 linkSpeed = 0; // bytes per second, 0 = as fast as the pty goes
+
+    bool usbGadget = false; // ports are USB gadgets through configfs instead of ptys
+    QString udc;            // with usbGadget: which controller; empty: the first free one
 
     bool noApp = false;
     bool noRestart = false; // after an update the device stays in its boot loader
