@@ -17,6 +17,8 @@
 #       Its version is the program's with "~deb12" or "~deb13" appended, so that the packages of
 #       both releases can lie in one folder, and a package for the newer release upgrades one for
 #       the older. The root is removed afterwards (kept, unmounted, with QUAYMEND_KEEP_ROOT=1).
+#   --commit REV
+#       with --release: builds the files of that commit rather than the working tree as it stands.
 #   --version-suffix SUFFIX
 #       appends SUFFIX to the package's version (letters, digits, ".", "+" and "~"); the program's
 #       own --version stays the program's.
@@ -26,11 +28,13 @@ arch=
 release=
 suffix=
 build=
+commit=
 while [ $# -gt 0 ]; do
     case "$1" in
     --arch) arch=${2:?"--arch needs arm64 or armhf"}; shift 2 ;;
     --release) release=${2:?"--release needs bookworm or trixie"}; shift 2 ;;
     --version-suffix) suffix=${2?"--version-suffix needs a suffix"}; shift 2 ;;
+    --commit) commit=${2:?"--commit needs a revision"}; shift 2 ;;
     -*) echo "package.sh: unknown option $1"; exit 2 ;;
     *) [ -z "$build" ] || { echo "package.sh: one build directory only"; exit 2; }; build=$1; shift ;;
     esac
@@ -47,6 +51,7 @@ esac
 # A Debian version without a hyphen has no Debian revision, as the package's own has none.
 [[ "$suffix" =~ ^[A-Za-z0-9.+~]*$ ]] || { echo "package.sh: a version suffix may hold only letters, digits, '.', '+' and '~'"; exit 2; }
 
+[ -z "$commit" ] || [ -n "$release" ] || { echo "package.sh: --commit goes with --release"; exit 2; }
 if [ -n "$release" ]; then
     # Debian's version number of each release the package is built for.
     declare -A release_number=([bookworm]=12 [trixie]=13)
@@ -77,7 +82,13 @@ if [ -n "$release" ]; then
     trap finish EXIT
     # Progress goes to stderr, so that the package's path stays the last line of the output.
     "$top/scripts/release-root.sh" create "$release" "$root" >&2
-    "$top/scripts/release-root.sh" copy-src "$top" "$root" /src >&2
+    copy=()
+    if [ -n "$commit" ]; then
+        commit=$(git -C "$top" rev-parse --verify "$commit^{commit}")
+        copy=(--commit "$commit")
+        echo "package.sh: the source is commit $commit" >&2
+    fi
+    "$top/scripts/release-root.sh" copy-src "${copy[@]}" "$top" "$root" /src >&2
     "$top/scripts/release-root.sh" mount "$root" --bind "$root/src:/src:ro" --bind "$build:/build" >&2
     echo "package.sh: building in a fresh $release root ($root) after $((SECONDS - started)) s" >&2
     inner=$("$top/scripts/release-root.sh" enter "$root" -- /src/scripts/package.sh "${setup[@]}" \

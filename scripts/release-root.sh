@@ -21,11 +21,12 @@
 #       to give it more.
 #   scripts/release-root.sh run DIR [mount options] -- COMMAND...
 #       mount, enter, and unmount again what this call mounted.
-#   scripts/release-root.sh copy-src HOSTDIR DIR [PATH]
+#   scripts/release-root.sh copy-src [--commit REV] HOSTDIR DIR [PATH]
 #       copies the source tree HOSTDIR into the root at PATH (default /src): with git, its tracked
-#       and untracked files but not the ignored ones (no build folders), with their times. A copy
-#       holds still while other work goes on in HOSTDIR; a build from a tree that changes under it
-#       can mix two versions of a header. E.g. the suite in a trixie root, built inside the root:
+#       and untracked files but not the ignored ones (no build folders), with their times; with
+#       --commit, the files of that commit instead (git archive). A copy holds still while other
+#       work goes on in HOSTDIR; a build from a tree that changes under it can mix two versions
+#       of a header. E.g. the suite in a trixie root, built inside the root:
 #         scripts/release-root.sh create trixie /var/tmp/t
 #         scripts/release-root.sh copy-src . /var/tmp/t /work
 #         scripts/release-root.sh run /var/tmp/t -- /work/scripts/test.sh
@@ -309,14 +310,18 @@ umount_all() {
     harvest "$dir"
 }
 
-# copy_src HOSTDIR DIR PATH
+# copy_src [--commit REV] HOSTDIR DIR PATH
 copy_src() {
-    local source target
+    local source target commit=
+    if [ "${1:-}" = --commit ]; then commit=${2:?--commit needs a revision}; shift 2; fi
+    [ $# -ge 2 ] || usage
     source=$(realpath "$1")
     target=$(root_dir "$2")${3:-/src}
     [ -f "$2/$marker" ] || die "$2 is no root made by $0 create"
     mkdir -p "$target"
-    if git -C "$source" rev-parse --show-toplevel >/dev/null 2>&1; then
+    if [ -n "$commit" ]; then
+        git -C "$source" archive --format=tar "$commit" | tar -C "$target" -xpf -
+    elif git -C "$source" rev-parse --show-toplevel >/dev/null 2>&1; then
         # Files deleted but not yet committed are still listed; they are left out.
         git -C "$source" ls-files -z --cached --others --exclude-standard |
             while IFS= read -r -d '' f; do
@@ -377,7 +382,6 @@ main() {
         ;;
     copy-src)
         need_root
-        [ $# -ge 2 ] || usage
         copy_src "$@"
         ;;
     umount)

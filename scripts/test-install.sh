@@ -12,10 +12,11 @@
 # The simulator runs inside the root too (its binary, from the package's build folder, copied in),
 # so that its port paths are the same for both.
 #
-#   scripts/test-install.sh [--release bookworm|trixie] [--arch arm64|armhf] [build directory]
+#   scripts/test-install.sh [--release bookworm|trixie [--commit REV]] [--arch arm64|armhf] [build directory]
 # Without --release: this machine's package (scripts/package.sh, build-deb[-<arch>]) in a root of
 # this machine's release. With it: that release's package (scripts/package.sh --release, built in
-# a root of its own, build-deb-<release>[-<arch>]) in a root of that release.
+# a root of its own, build-deb-<release>[-<arch>]; of commit REV with --commit) in a root of that
+# release.
 #
 # amd64 runs everything in a chroot. An arm64 or armhf root gets its packages installed in a
 # chroot under qemu-user-static (apt's work runs fine there), but steps 1 to 3 run in a whole
@@ -34,10 +35,12 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 arch=
 release=
 build=
+commit=
 while [ $# -gt 0 ]; do
     case "$1" in
     --arch) arch=${2:?"--arch needs arm64 or armhf"}; shift 2 ;;
     --release) release=${2:?"--release needs bookworm or trixie"}; shift 2 ;;
+    --commit) commit=${2:?"--commit needs a revision"}; shift 2 ;;
     -*) echo "test-install.sh: unknown option $1"; exit 2 ;;
     *) build=$1; shift ;;
     esac
@@ -51,8 +54,9 @@ rr="$top/scripts/release-root.sh"
 phase "Building the package"
 if [ -n "$release" ]; then
     build=${build:-$top/build-deb-$release${arch:+-$arch}}
-    deb=$("$top/scripts/package.sh" --release "$release" ${arch:+--arch "$arch"} "$build" | tail -n 1)
+    deb=$("$top/scripts/package.sh" --release "$release" ${arch:+--arch "$arch"} ${commit:+--commit "$commit"} "$build" | tail -n 1)
 else
+    [ -z "$commit" ] || { echo "test-install.sh: --commit goes with --release"; exit 2; }
     release=$(. /etc/os-release && echo "$VERSION_CODENAME")
     build=${build:-$top/build-deb${arch:+-$arch}}
     deb=$("$top/scripts/package.sh" ${arch:+--arch "$arch"} "$build" | tail -n 1)
