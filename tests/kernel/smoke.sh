@@ -115,6 +115,7 @@ check gadget-udev-rules amd64 "--usb-gadget --udev-rules $rules" 0 \
     "^/dev/ttyGS0$;ID_VENDOR_ID=3e71;ID_SERIAL_SHORT=QM1;ID_MM_DEVICE_IGNORE=1;TAGS=.*:uaccess:" "sh $share/gadget.sh"
 check network amd64 "--net" 0 "^hello-from-host$;^nameserver 10.0.2.3$" \
     'cat /etc/resolv.conf; bash -c "cat </dev/tcp/10.0.2.2/'$port'"'
+check machine-dies amd64 "" 125 "ended without the command's status;Kernel panic" 'echo c >/proc/sysrq-trigger'
 check timeout amd64 "--timeout 20" 124 "did not finish within 20 s" 'sleep 600'
 for arch in arm64 armhf; do
     case "$arch" in arm64) machine=aarch64 ;; armhf) machine=armv7l ;; esac
