@@ -56,7 +56,9 @@
 #
 # tests/kernel/smoke.sh shows it at work.
 set -euo pipefail
-
+# All of it in one block, which bash reads whole before it runs: an edit of this file while a
+# machine runs would otherwise be read half-way by the running script.
+{
 me=vm.sh
 usage() {
     sed -n '/^#   tests\/kernel\/vm.sh/,/^#   --console-log/p' "$0" | sed 's/^# \{0,1\}//' >&2
@@ -452,3 +454,4 @@ fi
 console_tail 60
 echo "$me: the machine ended without the command's status (QEMU status $qemu_status)" >&2
 exit 125
+}
