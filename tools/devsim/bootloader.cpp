@@ -203,6 +203,10 @@ void cBootLoader::consume()
             }
             ignore(m_in.left(u));
             m_in.remove(0, u + 1);
+            // The program sends one 'U' and waits: a run of them is the port echoing the stream,
+            // and the one taken for the handshake is part of it.
+            if (m_in.startsWith('U'))
+                m_judged += 'U';
             handshake(true);
             break;
         }
