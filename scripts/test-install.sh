@@ -12,11 +12,11 @@
 # The simulator runs inside the root too (its binary, from the package's build folder, copied in),
 # so that its port paths are the same for both.
 #
-#   scripts/test-install.sh [--release bookworm|trixie [--commit REV]] [--arch arm64|armhf] [build directory]
+#   scripts/test-install.sh [--release bookworm|trixie [--commit REV]] [--arch arm64|armhf] [--no-build] [build directory]
 # Without --release: this machine's package (scripts/package.sh, build-deb[-<arch>]) in a root of
 # this machine's release. With it: that release's package (scripts/package.sh --release, built in
 # a root of its own, build-deb-<release>[-<arch>]; of commit REV with --commit) in a root of that
-# release.
+# release. --no-build takes the package (and simulator) the build folder already holds.
 #
 # amd64 runs everything in a chroot. An arm64 or armhf root gets its packages installed in a
 # chroot under qemu-user-static (apt's work runs fine there), but steps 1 to 3 run in a whole
@@ -36,11 +36,13 @@ arch=
 release=
 build=
 commit=
+no_build=
 while [ $# -gt 0 ]; do
     case "$1" in
     --arch) arch=${2:?"--arch needs arm64 or armhf"}; shift 2 ;;
     --release) release=${2:?"--release needs bookworm or trixie"}; shift 2 ;;
     --commit) commit=${2:?"--commit needs a revision"}; shift 2 ;;
+    --no-build) no_build=1; shift ;;
     -*) echo "test-install.sh: unknown option $1"; exit 2 ;;
     *) build=$1; shift ;;
     esac
@@ -51,20 +53,26 @@ started=$SECONDS
 phase() { echo "== $* (after $((SECONDS - started)) s)"; }
 rr="$top/scripts/release-root.sh"
 
-phase "Building the package"
+root_arch=${arch:-$(dpkg --print-architecture)}
 if [ -n "$release" ]; then
     build=${build:-$top/build-deb-$release${arch:+-$arch}}
-    deb=$("$top/scripts/package.sh" --release "$release" ${arch:+--arch "$arch"} ${commit:+--commit "$commit"} "$build" | tail -n 1)
+    package=("$top/scripts/package.sh" --release "$release" ${arch:+--arch "$arch"} ${commit:+--commit "$commit"} "$build")
 else
     [ -z "$commit" ] || { echo "test-install.sh: --commit goes with --release"; exit 2; }
     release=$(. /etc/os-release && echo "$VERSION_CODENAME")
     build=${build:-$top/build-deb${arch:+-$arch}}
-    deb=$("$top/scripts/package.sh" ${arch:+--arch "$arch"} "$build" | tail -n 1)
+    package=("$top/scripts/package.sh" ${arch:+--arch "$arch"} "$build")
+fi
+if [ -n "$no_build" ]; then
+    phase "The package already built in $build"
+    deb=$(ls -t "$build"/quaymend_*_"$root_arch".deb 2>/dev/null | head -n 1) || true
+else
+    phase "Building the package"
+    deb=$("${package[@]}" | tail -n 1)
 fi
 build=$(cd "$build" && pwd)
 echo "$deb"
 [ -f "$deb" ] || { echo "FAIL: no package"; exit 1; }
-root_arch=${arch:-$(dpkg --print-architecture)}
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$root_arch" ] || { echo "FAIL: $deb is not for $root_arch"; exit 1; }
 # The simulator must be a program of the root's architecture (cross-built with the package).
 simulator=$build/tools/devsim/quaymend-devsim
@@ -181,7 +189,7 @@ for line in 'Welcome screen' 'Detecting AIS - update required' 'Updating - compl
 done
 [ "$status" -eq 0 ] || { cat batch.txt; fail "expected exit code 0"; }
 size=$(stat -c %s 730400_03_00_01.hex)
-cmp <(head -c "$size" received-image.bin) 730400_03_00_01.hex ||
+cmp -n "$size" received-image.bin 730400_03_00_01.hex ||
     fail "the simulated device's image differs from the update file"
 echo "The simulated device received the update file intact."
 echo "checks.sh: PASS"
@@ -236,7 +244,7 @@ shots="$work/screenshots"
     || { echo "--- update log:"; cat "$root/qm/quaymendlog.txt" || true; echo "--- program's output:";
          cat "$root/qm/quaymend-debug.log" || true; echo "--- simulator's log:"; cat "$work/devsim.log"; exit 1; }
 size=$(stat -c %s "$root/qm/730400_03_00_01.hex")
-cmp <(head -c "$size" "$root/qm/received-image.bin") "$root/qm/730400_03_00_01.hex" ||
+cmp -n "$size" "$root/qm/received-image.bin" "$root/qm/730400_03_00_01.hex" ||
     { echo "FAIL: the simulated device's image differs from the update file"; exit 1; }
 echo "The simulated device received the update file intact."
 grep -E ' : (Welcome screen|Detecting AIS - update required|Updating - complete|Complete)$' "$root/qm/quaymendlog.txt"
