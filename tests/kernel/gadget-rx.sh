@@ -69,7 +69,7 @@ boot loader, scan line |pty       |--no-app            |r 4; w $appver; log boot
 boot loader, echoed C  |pty       |--no-app            |r 4; w U; log tx C; s 3; w C; log boot loader ignored 1 |1|1
 boot loader, cancel    |pty       |--no-app            |r 4; w U; log tx C; s 3; w \\x18\\x18; log cancelled by sender|0|0
 deaf boot loader       |pty       |--no-app --fault silent-after-echo|r 4; w U; log silent after; w UUU; s 3  |0|0
-boot loader echoed     |pty gadget|--no-app            |cooked 10; s 3                                          |2|100000
+boot loader echoed     |pty gadget|--no-app            |cooked 10; s 3                                          |1|100000
 "
 
 work=$(mktemp -d /tmp/quaymend-rx.XXXXXX)

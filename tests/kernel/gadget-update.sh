@@ -12,7 +12,8 @@
 #   --devices N       N devices side by side (default 1), each on its own UDC (dummy_hcd num=N),
 #                     each updated by its own run bound to its serial number
 #   --chatter MS      the application sends a sentence of its own every MS
-#   --batch-option O  one more option for quaymend --batch (may be given again)
+#   --batch-option O  one more option for quaymend --batch (may be given again); without
+#                     --timeout a run ends by itself once its retries are used up
 #   --keep DIR        keep the simulator's and the program's logs in DIR (default: removed)
 #   --timeout S       the machine's bound (default 600)
 # Options after -- go to every simulator as they are (e.g. --replug-block 5, --teardown-delay 800).
@@ -135,7 +136,7 @@ for ((d = 1; d <= devices; d++)); do
     # On the machine's own memory, not the share: a write to the share takes long enough under
     # emulation to slow the run it is logging.
     mkdir -p "/tmp/run$d"
-    TMPDIR="/tmp/run$d" "$program" --batch --json --no-driver --timeout 300 "${bind[@]}" "${batch_options[@]}" \
+    TMPDIR="/tmp/run$d" "$program" --batch --json --no-driver "${bind[@]}" "${batch_options[@]}" \
         "$update" >"/tmp/run$d/batch.json" 2>"/tmp/run$d/batch.err" &
     runs+=($!)
 done

@@ -60,6 +60,7 @@ private:
 
     cEventLoop &m_loop;
     const cOptions &m_options;
+    qint64 m_unexpected = 0; // before the ports' owners, which count into it until they are gone
     std::vector<std::unique_ptr<cApplication>> m_applications;
     std::vector<std::unique_ptr<cBootLoader>> m_bootLoaders;
     std::vector<cApplication *> m_deviceApplications; // the transponder's, not the extra equipment
@@ -76,6 +77,5 @@ private:
     std::vector<cEventLoop::tTimerId> m_timers;
     QString m_udc;
     std::map<ePortRole, std::shared_ptr<cGadget>> m_gadgets; // made at first use, kept for re-binding
-    qint64 m_unexpected = 0;
     bool m_ready = false;
 };

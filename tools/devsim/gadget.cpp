@@ -26,6 +26,8 @@ const QString kConfig = QStringLiteral("configs/c.1");
 const QString kLanguage = QStringLiteral("strings/0x409");
 constexpr quint16 kVendorId = 0x3E71;
 const QString kManufacturer = QStringLiteral("Quaymend test");
+// Held by the simulator that uses the UDC of that name.
+const QString kUdcClaimPrefix = QStringLiteral("quaymend-devsim-udc:");
 // The host's cdc_acm names its tty a moment after enumeration; under emulation that moment is long.
 constexpr int kHostTtyPollMs = 100;
 constexpr int kHostTtyPolls = 100;
@@ -120,7 +122,7 @@ QString cGadget::claimUdc(const QString &wanted, QString &why)
             why = QStringLiteral("no UDC %1; there are: %2").arg(wanted, udcs.join(QStringLiteral(", ")));
             return {};
         }
-        if (!holdAbstractName(QStringLiteral("quaymend-devsim-udc:") + wanted)) {
+        if (!holdAbstractName(kUdcClaimPrefix + wanted)) {
             why = QStringLiteral("UDC %1 is taken by another simulator").arg(wanted);
             return {};
         }
@@ -132,7 +134,7 @@ QString cGadget::claimUdc(const QString &wanted, QString &why)
     for (const QString &udc : std::as_const(udcs)) {
         if (taken.contains(udc) || !readAttribute(kUdcClass + QLatin1Char('/') + udc + QStringLiteral("/function")).isEmpty())
             continue;
-        if (holdAbstractName(QStringLiteral("quaymend-devsim-udc:") + udc))
+        if (holdAbstractName(kUdcClaimPrefix + udc))
             return udc;
     }
     why = QStringLiteral("every UDC is in use (%1)").arg(udcs.join(QStringLiteral(", ")));
