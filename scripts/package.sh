@@ -91,8 +91,11 @@ if [ -n "$release" ]; then
     "$top/scripts/release-root.sh" copy-src "${copy[@]}" "$top" "$root" /src >&2
     "$top/scripts/release-root.sh" mount "$root" --bind "$root/src:/src:ro" --bind "$build:/build" >&2
     echo "package.sh: building in a fresh $release root ($root) after $((SECONDS - started)) s" >&2
-    inner=$("$top/scripts/release-root.sh" enter "$root" -- /src/scripts/package.sh "${setup[@]}" \
-        --version-suffix "$suffix~deb$n" /build | tee /dev/stderr | tail -n 1)
+    # Its output is shown and kept, to take the package's path from its last line. (Not through
+    # tee /dev/stderr, which opens the file behind stderr anew and writes over a log's beginning.)
+    "$top/scripts/release-root.sh" enter "$root" -- /src/scripts/package.sh "${setup[@]}" \
+        --version-suffix "$suffix~deb$n" /build | tee "$root/tmp/package-output" >&2
+    inner=$(tail -n 1 "$root/tmp/package-output")
     case "$inner" in /build/quaymend_*.deb) ;; *) echo "package.sh: the build in the root made no package"; exit 1 ;; esac
     echo "package.sh: $release${arch:+ $arch} package built in $((SECONDS - started)) s" >&2
     echo "$build/${inner#/build/}"
