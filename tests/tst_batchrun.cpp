@@ -1,7 +1,6 @@
 #include "app/batchrun.h"
 #include "app/quaymend.h"
 #include "builtprogram.h"
-#include "probe.h"
 #include "simulator.h"
 #include "wizardharness.h"
 
@@ -28,7 +27,7 @@ namespace {
 const QString updateName = QStringLiteral("730400_03_00_01.hex");
 const QRegularExpression stamp(QStringLiteral("^\\d\\d \\S+ \\d{4} - \\d\\d:\\d\\d:\\d\\d\\.\\d{3} : "));
 
-// What a test does to the wizard when a line is written (a shorter budget, a Ctrl-C, ...).
+// What a test does to the run (a shorter budget, a Ctrl-C on a page, ...).
 enum class Hook {
     None, ShortDetection, OneAttempt, InterruptWhileDetecting, InterruptDuringTransfer,
     EmptyFile, RemoveFile // once the device has been found
@@ -57,7 +56,7 @@ Q_DECLARE_METATYPE(Hook)
 
 // Unattended runs against the simulator: every ending with its exit code, the two output forms,
 // Ctrl-C and the time bound, the same update log as the window writes, and a real process
-// without a display.
+// without a display or any platform.
 class tst_BatchRun : public QObject
 {
     Q_OBJECT
@@ -166,21 +165,23 @@ void tst_BatchRun::endings()
     out.open(QIODevice::WriteOnly);
     const UpdateSource source = withFile ? UpdateSource(m_files, updateName) : UpdateSource(m_empty);
     cBatchRun run({ json, noDriver, timeout }, source, &out);
+    cUpdateFlow::Limits limits;
+    if (hook == Hook::ShortDetection)
+        limits.detectScans = 1;
+    if (hook == Hook::OneAttempt)
+        limits.attemptsPerSeries = 1;
+    run.flow().setLimits(limits);
     int interrupts = 0;
-    connect(&run, &cBatchRun::lineLogged, &run, [&](const QByteArray &text) {
-        if (hook == Hook::ShortDetection && text == "Detecting AIS")
-            QuaymendProbe::detectScansLeft(run.dialog()) = 1;
-        if (hook == Hook::EmptyFile && text == "Detecting AIS - update required")
+    connect(&run.flow(), &cUpdateFlow::pageChanged, &run, [&](cUpdateFlow::Page page) {
+        if (hook == Hook::EmptyFile && page == cUpdateFlow::Page::UpdateRequired)
             QFile::resize(m_files + u'/' + updateName, 0);
-        if (hook == Hook::RemoveFile && text == "Detecting AIS - update required")
+        if (hook == Hook::RemoveFile && page == cUpdateFlow::Page::UpdateRequired)
             QFile::remove(m_files + u'/' + updateName);
-        if (hook == Hook::OneAttempt && text == "Detecting AIS - update required")
-            QTimer::singleShot(0, &run, [&] { QuaymendProbe::updateAttempts(run.dialog()) = 1; });
-        if (hook == Hook::InterruptWhileDetecting && text == "Detecting AIS") {
+        if (hook == Hook::InterruptWhileDetecting && page == cUpdateFlow::Page::Detecting) {
             ++interrupts;
             QTimer::singleShot(0, &run, &cBatchRun::interrupt);
         }
-        if (hook == Hook::InterruptDuringTransfer && text == "Updating") {
+        if (hook == Hook::InterruptDuringTransfer && page == cUpdateFlow::Page::UpdateInProgress) {
             // Twice, as an impatient user would: each is refused and the transfer goes on.
             interrupts += 2;
             QTimer::singleShot(50, &run, &cBatchRun::interrupt);
@@ -254,7 +255,7 @@ void tst_BatchRun::sameLogAsTheWindow()
             QCOMPARE(run.run(), 0);
         } else {
             Quaymend dialog;
-            dialog.setUpdateSource(UpdateSource(m_files));
+            dialog.flow().setUpdateSource(UpdateSource(m_files));
             dialog.show();
             QVERIFY(clickNext(dialog) && clickNext(dialog));
             QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("AIS Class B CS Transceiver found"), 10000);
@@ -280,7 +281,8 @@ void tst_BatchRun::processWithoutDisplay_data()
     QTest::newRow("reader gone early") << true;
 }
 
-// As a script starts it: a process of its own with no display, stderr not a terminal.
+// As a script starts it: a process of its own with no display and no platform chosen, stderr not
+// a terminal. It needs none: no platform plugin is ever loaded.
 void tst_BatchRun::processWithoutDisplay()
 {
     QFETCH(bool, readerLeaves);
@@ -296,12 +298,22 @@ void tst_BatchRun::processWithoutDisplay()
     // runner may have left SIGPIPE ignored, and the child would inherit that).
     quaymend.setChildProcessModifier([] { ::signal(SIGPIPE, SIG_DFL); });
     const QStringList arguments { "--batch", "--json", m_files + u'/' + updateName };
+    QByteArray printed;
     if (readerLeaves) {
         // The exit status is the program's (pipefail), 141 if a broken pipe killed it.
         quaymend.start("bash", QStringList { "-c", "set -o pipefail; \"$0\" \"$@\" | head -n 1 >/dev/null" }
                                    + builtCommand(QUAYMEND_EXE_PATH, arguments));
     } else {
         startBuilt(quaymend, QUAYMEND_EXE_PATH, arguments);
+        // Under way, confirmed or not: what the process has loaded by then.
+        QVERIFY(QTest::qWaitFor([&] {
+            printed += quaymend.readAllStandardOutput();
+            return printed.contains("\"text\":\"Updating\"") || quaymend.state() == QProcess::NotRunning;
+        }, 60000));
+        const QByteArray maps = readAll(QStringLiteral("/proc/%1/maps").arg(quaymend.processId()));
+        QVERIFY2(maps.contains("libQt6Core"), maps.constData());
+        for (const char *plugin : { "/platforms/", "libqxcb", "libqoffscreen", "libqwayland", "libQt6XcbQpa" })
+            QVERIFY2(!maps.contains(plugin), plugin);
     }
     QVERIFY(quaymend.waitForFinished(60000));
     QCOMPARE(quaymend.exitStatus(), QProcess::NormalExit);
@@ -310,7 +322,7 @@ void tst_BatchRun::processWithoutDisplay()
     QCOMPARE(readAll(device.imagePath()), padToBlocks(m_update));
     if (readerLeaves)
         return;
-    const QList<QByteArray> lines = quaymend.readAllStandardOutput().trimmed().split('\n');
+    const QList<QByteArray> lines = (printed + quaymend.readAllStandardOutput()).trimmed().split('\n');
     const QJsonObject result = QJsonDocument::fromJson(lines.last()).object();
     QCOMPARE(result.value("outcome").toString(), QStringLiteral("updated"));
 }

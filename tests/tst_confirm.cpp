@@ -1,7 +1,6 @@
 #include "app/batchrun.h"
-#include "app/quaymend.h"
 #include "fakelogind.h"
-#include "probe.h"
+#include "flowwatch.h"
 #include "simulator.h"
 #include "wizardharness.h"
 
@@ -16,6 +15,8 @@
 #include <QTimer>
 
 using namespace wizardtest;
+using Page = cUpdateFlow::Page;
+using Ending = cUpdateFlow::Ending;
 
 namespace {
 
@@ -25,38 +26,36 @@ const QString newVersion = QStringLiteral("730400.03.00.01");
 
 enum class Hook { None, InterruptWhileConnecting };
 
-// What the inhibitor looked like when the wizard wrote each of its lines.
+// What the inhibitor looked like when the flow wrote each of its lines.
 struct InhibitorTrace
 {
     QMap<QString, int> heldAt; // the last time each line was written
-    int refusedCloses = 0;
-    int closeRequests = 0;
+    int refusedCancels = 0;
+    int cancels = 0;
 };
 
-// Follows the wizard's lines: notes the inhibitor at each, and asks the window to close (as the
-// window manager would, and with Escape's reject) at the lines where it must stay.
-void traceLine(Quaymend *dialog, const cFakeLogind &logind, InhibitorTrace &trace, const QByteArray &text)
+// Follows the flow's lines: notes the inhibitor at each, and asks to leave the run at the lines
+// where it must go on.
+void traceLine(cUpdateFlow *flow, const cFakeLogind &logind, InhibitorTrace &trace, const QByteArray &text)
 {
     trace.heldAt[QString::fromUtf8(text)] = logind.held();
     if (text != "Connecting" && text != "Updating" && text != "Confirming")
         return;
-    QTimer::singleShot(0, dialog, [dialog, &trace] {
-        trace.closeRequests += 2;
-        const bool wasVisible = dialog->isVisible();
-        if (!dialog->close() && dialog->isVisible() == wasVisible)
-            ++trace.refusedCloses;
-        dialog->reject();
-        if (dialog->isVisible() == wasVisible)
-            ++trace.refusedCloses;
+    QTimer::singleShot(0, flow, [flow, &trace] {
+        ++trace.cancels;
+        if (!flow->cancel())
+            ++trace.refusedCancels;
     });
 }
 
 } // namespace
 
 Q_DECLARE_METATYPE(Hook)
+Q_DECLARE_METATYPE(Page)
+Q_DECLARE_METATYPE(Ending)
 
-// How an update ends once the file is sent: the device's own answer decides, in the window and
-// unattended alike. Over the whole update the computer is kept awake and the window stays.
+// How an update ends once the file is sent: the device's own answer decides, in the flow alone and
+// unattended alike. Over the whole update the computer is kept awake and the run cannot be left.
 class tst_Confirm : public QObject
 {
     Q_OBJECT
@@ -89,51 +88,44 @@ void tst_Confirm::endings_data()
     QTest::addColumn<QStringList>("simulator");
     QTest::addColumn<bool>("confirm");     // false: --no-confirm
     QTest::addColumn<int>("boundMs");      // how long the device has to answer
-    QTest::addColumn<bool>("window");      // also run through the window
+    QTest::addColumn<bool>("alone");       // also run the flow alone
     QTest::addColumn<int>("timeout");      // the batch run's --timeout; 0: none
     QTest::addColumn<Hook>("hook");
-    QTest::addColumn<QString>("title");    // the page the window ends on
-    QTest::addColumn<QStringList>("shown"); // lines that page shows
-    QTest::addColumn<QStringList>("lastLines"); // the wizard's lines from the end of the transfer on
-    QTest::addColumn<QString>("afterRetry"); // the page Retry leads to; empty: no Retry
+    QTest::addColumn<Page>("page");        // the page the flow ends on
+    QTest::addColumn<Ending>("ending");
+    QTest::addColumn<QStringList>("lastLines"); // the flow's lines from the end of the transfer on
+    QTest::addColumn<Page>("afterRetry"); // the page Retry leads to; Welcome: no Retry
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("outcome");
 
     const QStringList sent { "Updating - complete", "Confirming" };
-    const QStringList safe { "The update has completed successfully.",
-                             "Your AIS device now runs version 730400.03.00.01.",
-                             "It is now safe to disconnect your AIS device from the PC." };
     const QStringList restarts { "--new-version", newVersion };
     const QStringList noRestart { "--new-version", newVersion, "--no-restart" };
 
     QTest::newRow("restarts with the new version")
-        << restarts << true << 20000 << true << 0 << Hook::None << "Update complete" << safe
-        << (sent + QStringList { "Confirming - confirmed 730400.03.00.01" }) << "" << 0 << "updated";
+        << restarts << true << 20000 << true << 0 << Hook::None << Page::UpdateComplete << Ending::Updated
+        << (sent + QStringList { "Confirming - confirmed 730400.03.00.01" }) << Page::Welcome << 0 << "updated";
     QTest::newRow("started in its boot loader, restarts with the new version")
-        << (restarts + QStringList { "--no-app" }) << true << 20000 << true << 0 << Hook::None << "Update complete"
-        << safe << (sent + QStringList { "Confirming - confirmed 730400.03.00.01" }) << "" << 0 << "updated";
+        << (restarts + QStringList { "--no-app" }) << true << 20000 << true << 0 << Hook::None << Page::UpdateComplete
+        << Ending::Updated << (sent + QStringList { "Confirming - confirmed 730400.03.00.01" }) << Page::Welcome << 0
+        << "updated";
     QTest::newRow("rejects the image, restarts with the old version")
-        << QStringList() << true << 20000 << true << 0 << Hook::None << "Update not confirmed"
-        << QStringList { "Your AIS device reports version 730400.03.00.00 instead of 730400.03.00.01." }
+        << QStringList() << true << 20000 << true << 0 << Hook::None << Page::NotConfirmed << Ending::NotConfirmed
         << (sent + QStringList { "Confirming - device reports 730400.03.00.00, expected 730400.03.00.01" })
-        << "AIS Class B CS Transceiver found" << 8 << "not-confirmed";
+        << Page::UpdateRequired << 8 << "not-confirmed";
     QTest::newRow("stays in its boot loader")
-        << noRestart << true << 3000 << true << 0 << Hook::None << "No answer from your AIS device"
-        << QStringList { "The update file was sent, but the AIS device has not reported back yet.",
-                         "Do not disconnect or power down the AIS device yet." }
-        << (sent + QStringList { "Confirming - no answer" }) << "No answer from your AIS device" << 8
-        << "not-confirmed";
+        << noRestart << true << 3000 << true << 0 << Hook::None << Page::NoConfirmation << Ending::NoAnswer
+        << (sent + QStringList { "Confirming - no answer" }) << Page::NoConfirmation << 8 << "not-confirmed";
     QTest::newRow("not asked")
-        << noRestart << false << 3000 << false << 0 << Hook::None << "Update complete"
-        << QStringList { "The update has completed successfully." } << QStringList { "Updating - complete" } << ""
-        << 0 << "sent";
+        << noRestart << false << 3000 << false << 0 << Hook::None << Page::UpdateComplete << Ending::Sent
+        << QStringList { "Updating - complete" } << Page::Welcome << 0 << "sent";
     QTest::newRow("time bound ends the wait")
-        << noRestart << true << confirmTimeoutMs << false << 12 << Hook::None << "" << QStringList()
-        << sent << "" << 8 << "not-confirmed";
+        << noRestart << true << confirmTimeoutMs << false << 12 << Hook::None << Page::Welcome << Ending::Updated
+        << sent << Page::Welcome << 8 << "not-confirmed";
     QTest::newRow("interrupted while connecting")
         << (restarts + QStringList { "--boot-delay", "1500" }) << true << 20000 << false << 0
-        << Hook::InterruptWhileConnecting << "" << QStringList() << QStringList { "Booting", "Connecting" } << ""
-        << 130 << "interrupted";
+        << Hook::InterruptWhileConnecting << Page::Welcome << Ending::Updated << QStringList { "Booting", "Connecting" }
+        << Page::Welcome << 130 << "interrupted";
 }
 
 void tst_Confirm::endings()
@@ -141,71 +133,73 @@ void tst_Confirm::endings()
     QFETCH(QStringList, simulator);
     QFETCH(bool, confirm);
     QFETCH(int, boundMs);
-    QFETCH(bool, window);
+    QFETCH(bool, alone);
     QFETCH(int, timeout);
     QFETCH(Hook, hook);
-    QFETCH(QString, title);
-    QFETCH(QStringList, shown);
+    QFETCH(Page, page);
+    QFETCH(Ending, ending);
     QFETCH(QStringList, lastLines);
-    QFETCH(QString, afterRetry);
+    QFETCH(Page, afterRetry);
     QFETCH(int, exitCode);
     QFETCH(QString, outcome);
 
     const int inhibitorsBefore = int(m_logind.calls().size());
     const QStringList heldLines { "Connecting - connected", "Updating" };
+    cUpdateFlow::Limits limits;
+    limits.confirmWaitMs = boundMs;
 
-    if (window) {
+    if (alone) {
         cSimulator device(simulator);
         QVERIFY(device.start());
-        Quaymend dialog;
-        QuaymendProbe::updateDirectory(dialog) = m_files;
-        QuaymendProbe::confirmWaitMs(dialog) = boundMs;
-        dialog.setConfirmUpdate(confirm);
+        cUpdateFlow flow;
+        flow.setUpdateSource(UpdateSource(m_files));
+        flow.setLimits(limits);
+        flow.setConfirmUpdate(confirm);
+        cFlowWatch watch(flow);
         InhibitorTrace trace;
-        Quaymend::setLogListener([&](const QDateTime &, const QString &, const QByteArray &text) {
-            traceLine(&dialog, m_logind, trace, text);
+        connect(&flow, &cUpdateFlow::lineLogged, &flow, [&](const QDateTime &, const QString &, const QByteArray &text) {
+            traceLine(&flow, m_logind, trace, text);
         });
-        dialog.show();
-        QVERIFY(clickNext(dialog) && clickNext(dialog));
-        QVERIFY(QTest::qWaitFor([&] { return clickNext(dialog); }, 15000)); // "Next..." starts the update
-        QVERIFY2(QTest::qWaitFor([&] { return pageTitle(dialog) == title; }, 30000 + boundMs),
-                 qPrintable(pageText(dialog)));
-        Quaymend::setLogListener({});
+        flow.start();
+        QVERIFY(watch.next() && watch.next());
+        QVERIFY(watch.waitFor(Page::UpdateRequired, 15000));
+        QVERIFY(watch.next());
+        QVERIFY2(watch.waitFor(page, 30000 + boundMs), qPrintable(watch.lines().join('\n')));
+        QCOMPARE(watch.endings, QList<Ending> { ending });
 
-        QCOMPARE(wizardLines(dialog).mid(wizardLines(dialog).indexOf(lastLines.first())), lastLines);
-        for (const QString &line : shown)
-            QVERIFY2(pageText(dialog).contains(line), qPrintable(pageText(dialog)));
+        QCOMPARE(watch.ownLines().mid(watch.ownLines().indexOf(lastLines.first())), lastLines);
         QCOMPARE(readFile(device.imagePath()), padToBlocks(m_update));
         // The record names the file that was sent, before the transfer began.
         const QString record = QStringLiteral("Update file: %1, %2 bytes, SHA-256 %3")
                                    .arg(updateName)
                                    .arg(m_update.size())
                                    .arg(QString::fromLatin1(QCryptographicHash::hash(m_update, QCryptographicHash::Sha256).toHex()));
-        QVERIFY(logLines(dialog).indexOf(record) >= 0);
-        QVERIFY(logLines(dialog).indexOf(record) < logLines(dialog).indexOf("Updating"));
+        QVERIFY(watch.lines().indexOf(record) >= 0);
+        QVERIFY(watch.lines().indexOf(record) < watch.lines().indexOf("Updating"));
 
         // Held from the boot command (or the boot loader's port) to the end of the confirmation, and
-        // every request to close meanwhile refused.
+        // every request to leave the run meanwhile refused.
         for (const QString &line : heldLines + (confirm ? QStringList { "Confirming" } : QStringList()))
             QVERIFY2(trace.heldAt.value(line) == 1, qPrintable(line));
         QCOMPARE(trace.heldAt.value("Detecting AIS - update required"), 0);
         QCOMPARE(trace.heldAt.value(lastLines.last()), 0);
         QCOMPARE(m_logind.held(), 0);
-        QVERIFY(trace.closeRequests >= 4);
-        QCOMPARE(trace.refusedCloses, trace.closeRequests);
+        QVERIFY(trace.cancels >= 2);
+        QCOMPARE(trace.refusedCancels, trace.cancels);
         QCOMPARE(m_logind.calls().value(inhibitorsBefore), QStringLiteral("sleep:idle:handle-lid-switch|Quaymend|block"));
-        QVERIFY(hasCloseButton(dialog));
+        QVERIFY(watch.closable && watch.closeButton);
 
-        if (!afterRetry.isEmpty()) {
-            QVERIFY(clickRetry(dialog));
-            QVERIFY2(QTest::qWaitFor([&] { return pageTitle(dialog) == afterRetry; }, 30000 + boundMs),
-                     qPrintable(pageText(dialog)));
+        if (afterRetry != Page::Welcome) {
+            QVERIFY(watch.retry());
+            QVERIFY2(watch.waitFor(afterRetry, 30000 + boundMs), qPrintable(watch.lines().join('\n')));
             QCOMPARE(m_logind.held(), 0);
+        } else {
+            QVERIFY(!watch.retry());
         }
-        if (afterRetry.isEmpty() || afterRetry == title) {
-            QVERIFY(clickNext(dialog));
-            QCOMPARE(wizardLines(dialog).last(), QStringLiteral("Complete"));
-            QVERIFY(!dialog.isVisible());
+        if (afterRetry == Page::Welcome || afterRetry == page) {
+            QVERIFY(watch.next());
+            QCOMPARE(watch.ownLines().last(), QStringLiteral("Complete"));
+            QCOMPARE(watch.result, 0);
         }
     }
 
@@ -221,9 +215,9 @@ void tst_Confirm::endings()
         options.noConfirm = !confirm;
         options.timeoutSeconds = timeout;
         cBatchRun run(options, UpdateSource(m_files, updateName), &out);
-        QuaymendProbe::confirmWaitMs(run.dialog()) = boundMs;
-        connect(&run, &cBatchRun::lineLogged, &run, [&](const QByteArray &text) {
-            if (hook == Hook::InterruptWhileConnecting && text == "Connecting")
+        run.flow().setLimits(limits);
+        connect(&run.flow(), &cUpdateFlow::pageChanged, &run, [&](Page shown) {
+            if (hook == Hook::InterruptWhileConnecting && shown == Page::Switching)
                 QTimer::singleShot(0, &run, &cBatchRun::interrupt);
         });
         QCOMPARE(run.run(), exitCode);
@@ -266,5 +260,5 @@ void tst_Confirm::endings()
     }
 }
 
-QTEST_MAIN(tst_Confirm)
+QTEST_GUILESS_MAIN(tst_Confirm)
 #include "tst_confirm.moc"

@@ -1,10 +1,14 @@
 #include "app/highdpi.h"
 #include "app/pagehtml.h"
+#include "app/pages.h"
 #include "app/pageview.h"
 #include "app/quaymend.h"
 #include "builtprogram.h"
+#include "fakelogind.h"
 #include "probe.h"
+#include "simulator.h"
 #include "viewchanges.h"
+#include "wizardharness.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -12,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QMetaMethod>
 #include <QProcess>
 #include <QRegularExpression>
@@ -25,6 +30,7 @@
 #include <QTimer>
 #include <QtMath>
 
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -147,6 +153,7 @@ QString narrowerIsShorter(int width, int narrowedBy)
 } // namespace
 
 Q_DECLARE_METATYPE(PageText)
+Q_DECLARE_METATYPE(cUpdateFlow::Page)
 
 class tst_Dialog : public QObject
 {
@@ -160,6 +167,8 @@ private slots:
     void pageHtml();
     void pageRendering_data();
     void pageRendering();
+    void flowPages_data();
+    void flowPages();
     void busyModeSwallowsInput();
     void busyModeCursor();
     void sizesOnScreen_data();
@@ -170,7 +179,7 @@ private slots:
     void initialState();
     void slotTable();
     void progressBar();
-    void scheduleTimer();
+    void closeRefusedWhileUnderWay();
     void copylogAfterConstruction();
     void copyLogButtonActsOnRelease();
     void aboutNamesTheRunningToolkit();
@@ -281,6 +290,81 @@ void tst_Dialog::pageRendering()
     QVERIFY(!hasBoldText(ui.InfoText->document(), "Click"));
 }
 
+void tst_Dialog::flowPages_data()
+{
+    QTest::addColumn<cUpdateFlow::Page>("page");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("next"); // empty: a busy page
+    QTest::addColumn<bool>("retry");
+    QTest::addColumn<bool>("copyLog");
+
+    using Page = cUpdateFlow::Page;
+    const struct
+    {
+        Page page;
+        const char *title, *next;
+        bool retry, copyLog;
+    } rows[] = {
+        { Page::Welcome, "Welcome", "Start", false, false },
+        { Page::Disconnect, "Disconnect AIS", "Next...", false, false },
+        { Page::InstallPrompt, "Installing USB driver", "Next...", false, false },
+        { Page::Installing, "Installing AIS USB driver", "", false, false },
+        { Page::DriverInstalled, "AIS USB driver installed", "Next...", false, false },
+        { Page::DriverFailed, "AIS USB driver install failed", "Close", false, true },
+        { Page::Connect, "Connect your AIS device", "Next...", false, false },
+        { Page::Detecting, "Detecting your AIS device", "", false, false },
+        { Page::UpToDate, "AIS Class B CS Transceiver found", "Close", false, false },
+        { Page::UpdateRequired, "AIS Class B CS Transceiver found", "Next...", false, false },
+        { Page::NoUpdateFile, "AIS Class B CS Transceiver found", "Close", false, false },
+        { Page::NotFound, "No AIS device found", "Cancel", true, true },
+        { Page::Switching, "Updating AIS device", "", false, false },
+        { Page::Connecting, "Updating AIS device", "", false, false },
+        { Page::UpdateInProgress, "Updating AIS device", "", false, false },
+        { Page::ConnectFailed, "Failed to connect for update", "Cancel", true, false },
+        { Page::UpdateFailed, "Update failed", "Cancel", true, true },
+        { Page::Restarting, "Updating AIS device", "", false, false },
+        { Page::PortError, "Update incomplete", "Close", false, true },
+        { Page::FileError, "Update incomplete", "Close", false, true },
+        { Page::UpdateComplete, "Update complete", "Close", false, false },
+        { Page::Confirming, "Updating AIS device", "", false, false },
+        { Page::NotConfirmed, "Update not confirmed", "Cancel", true, true },
+        { Page::NoConfirmation, "No answer from your AIS device", "Close", true, true },
+    };
+    QCOMPARE(int(std::size(rows)), QMetaEnum::fromType<Page>().keyCount());
+    for (const auto &row : rows)
+        QTest::newRow(QMetaEnum::fromType<Page>().valueToKey(int(row.page)))
+            << row.page << row.title << row.next << row.retry << row.copyLog;
+}
+
+// Each page the flow names, drawn with its buttons; from a page with every button shown before.
+void tst_Dialog::flowPages()
+{
+    QFETCH(cUpdateFlow::Page, page);
+    QFETCH(QString, title);
+    QFETCH(QString, next);
+    QFETCH(bool, retry);
+    QFETCH(bool, copyLog);
+
+    Quaymend dialog;
+    dialog.show();
+    Ui::UpdateWizard &ui = QuaymendProbe::ui(dialog);
+    QuaymendProbe::showPage(dialog, cUpdateFlow::Page::NotConfirmed);
+    cUpdateFlow::PageFacts facts;
+    facts.device.description = QStringLiteral("AIS Class B CS Transceiver");
+    QuaymendProbe::showPage(dialog, page, facts);
+
+    QCOMPARE(wizardtest::pageTitle(dialog), title);
+    QCOMPARE(ui.NextStepButton->isVisible(), !next.isEmpty());
+    if (!next.isEmpty())
+        QCOMPARE(ui.NextStepButton->text(), next);
+    QCOMPARE(ui.RetryButton->isVisible(), retry);
+    QCOMPARE(ui.CopyLogButton->isVisible(), copyLog);
+    // The flow answers only the buttons its page has.
+    QCOMPARE(cUpdateFlow::offersNext(page), !next.isEmpty());
+    QCOMPARE(cUpdateFlow::offersRetry(page), retry);
+    QCOMPARE(QGuiApplication::overrideCursor() != nullptr, next.isEmpty());
+}
+
 void tst_Dialog::busyModeSwallowsInput()
 {
     Quaymend dialog;
@@ -328,7 +412,6 @@ void tst_Dialog::busyModeCursor()
     QVERIFY(QGuiApplication::overrideCursor());
     QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
     dialog.showPage(kBusyPage);
-    QVERIFY(QuaymendProbe::busy(dialog));
     // Count the stack by emptying it, then put back what the dialog believes it pushed.
     QCOMPARE(overrideCursorDepth(), 1);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
@@ -337,7 +420,6 @@ void tst_Dialog::busyModeCursor()
     QGuiApplication::setOverrideCursor(Qt::CrossCursor);
     dialog.showPage(kRetryPage);
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
-    QVERIFY(!QuaymendProbe::busy(dialog));
 
     // A prompt page while not busy pops nothing that belongs to others.
     QGuiApplication::setOverrideCursor(Qt::CrossCursor);
@@ -542,13 +624,8 @@ void tst_Dialog::initialState()
     QVERIFY(ui.InfoText->toPlainText().contains("Welcome"));
     QVERIFY(ui.InfoText->toPlainText().contains("Click  Start to proceed"));
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
-
-    QCOMPARE(QuaymendProbe::wizardState(dialog), StateConnect);
-    QCOMPARE(QuaymendProbe::notFoundShown(dialog), false);
-    QCOMPARE(QuaymendProbe::bootLoaderOnly(dialog), false);
-    QCOMPARE(QuaymendProbe::transferThread(dialog), nullptr);
-    QCOMPARE(QuaymendProbe::busy(dialog), false);
-    QCOMPARE(QuaymendProbe::updateDirectory(dialog), QCoreApplication::applicationDirPath());
+    QCOMPARE(dialog.flow().page(), cUpdateFlow::Page::Welcome);
+    QVERIFY(dialog.flow().closable());
 }
 
 void tst_Dialog::slotTable()
@@ -563,7 +640,7 @@ void tst_Dialog::slotTable()
         QCOMPARE(method.parameterCount(), 0);
         own << QString::fromLatin1(method.methodSignature());
     }
-    QCOMPARE(own, (QStringList { "about()", "stepWizard()", "retry()", "timer()", "copylog()" }));
+    QCOMPARE(own, (QStringList { "about()", "stepWizard()", "retry()", "copylog()" }));
 }
 
 void tst_Dialog::progressBar()
@@ -597,27 +674,43 @@ void tst_Dialog::progressBar()
     check({ 0, 100, 0, false });
 }
 
-void tst_Dialog::scheduleTimer()
+// From the boot command until the device has confirmed its new version, every way of closing the
+// window is refused and its title bar offers no close button; the computer is kept awake meanwhile.
+// Once confirmed, closing works as before.
+void tst_Dialog::closeRefusedWhileUnderWay()
 {
-    // timer() moves the machine to the timer's code and runs one step. 8 is no state, so that step
-    // does nothing and the code stays visible in wizardState (a real state such as 7, StateBoot,
-    // would start device work).
+    cFakeLogind logind;
+    QString why;
+    QVERIFY2(logind.start(why), qPrintable(why));
+    QTemporaryDir files;
+    QVERIFY(!wizardtest::writeUpdateFile(files.filePath("730400_03_00_01.hex"), 3000).isNull());
+    cSimulator device({ "--new-version", "730400.03.00.01", "--flash-ms", "100" });
+    QVERIFY(device.start());
     Quaymend dialog;
-    QuaymendProbe::wizardState(dialog) = StateConnect;
-    QElapsedTimer clock;
-    clock.start();
-    dialog.scheduleTimer(500, 8);
-    QCOMPARE(QuaymendProbe::timerCode(dialog), 8);
-
-    QTest::qWait(350);
-    QCOMPARE(QuaymendProbe::wizardState(dialog), StateConnect);
-    QTRY_COMPARE_WITH_TIMEOUT(int(QuaymendProbe::wizardState(dialog)), 8, 3000);
-    QVERIFY2(clock.elapsed() >= 450, qPrintable(QString::number(clock.elapsed())));
-
-    // It fires once only.
-    QuaymendProbe::wizardState(dialog) = StateConnect;
-    QTest::qWait(700);
-    QCOMPARE(QuaymendProbe::wizardState(dialog), StateConnect);
+    dialog.flow().setUpdateSource(UpdateSource(files.path()));
+    dialog.show();
+    int refused = 0, asked = 0;
+    connect(&dialog.flow(), &cUpdateFlow::pageChanged, &dialog, [&](cUpdateFlow::Page page) {
+        if (page != cUpdateFlow::Page::Switching && page != cUpdateFlow::Page::UpdateInProgress
+            && page != cUpdateFlow::Page::Confirming)
+            return;
+        QTimer::singleShot(0, &dialog, [&] {
+            asked += 2;
+            refused += !dialog.close() && dialog.isVisible() && logind.held() == 1;
+            dialog.reject();
+            refused += dialog.isVisible() && !wizardtest::hasCloseButton(dialog) && !wizardtest::hasMinimiseButton(dialog);
+        });
+    });
+    QVERIFY(wizardtest::clickNext(dialog) && wizardtest::clickNext(dialog));
+    QVERIFY(QTest::qWaitFor([&] { return wizardtest::clickNext(dialog); }, 15000)); // "Next..." starts the update
+    QTRY_COMPARE_WITH_TIMEOUT(wizardtest::pageTitle(dialog), QStringLiteral("Update complete"), 30000);
+    QCOMPARE(asked, 6);
+    QCOMPARE(refused, asked);
+    QCOMPARE(logind.held(), 0);
+    QVERIFY(wizardtest::hasCloseButton(dialog) && wizardtest::hasMinimiseButton(dialog));
+    QCOMPARE(QuaymendProbe::ui(dialog).ProgressBar->value(), 100);
+    QVERIFY(dialog.close());
+    QVERIFY(!dialog.isVisible());
 }
 
 void tst_Dialog::copylogAfterConstruction()
@@ -637,13 +730,14 @@ void tst_Dialog::copyLogButtonActsOnRelease()
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QPushButton *button = QuaymendProbe::ui(dialog).CopyLogButton;
     button->show();
-    QuaymendProbe::logText(dialog) = "marker\n";
+    dialog.flow().log("marker");
 
     QGuiApplication::clipboard()->setText("stale");
     QTest::mousePress(button, Qt::LeftButton);
     QCOMPARE(QGuiApplication::clipboard()->text(), QString("stale"));
     QTest::mouseRelease(button, Qt::LeftButton);
-    QCOMPARE(QGuiApplication::clipboard()->text(), QString("marker\n"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), dialog.flow().copyLog());
+    QVERIFY(QGuiApplication::clipboard()->text().endsWith(" : marker\n"));
 }
 
 void tst_Dialog::aboutNamesTheRunningToolkit()

@@ -5,7 +5,7 @@
 #include "probe.h"
 #include "simulator.h"
 #include "viewchanges.h"
-#include "wizard/pages.h"
+#include "app/pages.h"
 #include "wizardharness.h"
 
 #include <QApplication>

@@ -1,9 +1,6 @@
-#include "app/quaymend.h"
-#include "probe.h"
 #include "support/updatelog.h"
+#include "wizard/updateflow.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -61,7 +58,7 @@ private slots:
     void byteText();
     void taggedText();
     void logPath();
-    void dialogLogLines();
+    void flowLogLines();
     void twoRunsShareOneFile();
     void unwritableTempDirKeepsLines_data();
     void unwritableTempDirKeepsLines();
@@ -151,36 +148,39 @@ void tst_UpdateLog::logPath()
     QCOMPARE(updateLogPath(), logFile());
 }
 
-void tst_UpdateLog::dialogLogLines()
+void tst_UpdateLog::flowLogLines()
 {
-    Quaymend dialog;
-    dialog.logTagged("Response", "");
-    dialog.logByte("Rx", 0x15);
-    dialog.logByte("Tx", 'U');
-    dialog.log("plain");
+    cUpdateFlow flow;
+    QStringList told;
+    connect(&flow, &cUpdateFlow::lineLogged, &flow,
+            [&](const QDateTime &, const QString &timestamp, const QByteArray &text) { told << timestamp + text; });
+    flow.start();
+    flow.log(logTaggedText("Response", ""));
+    flow.log(logByteText("Rx", 0x15));
+    flow.log("plain");
 
-    const QStringList expected { "Welcome screen", "Response: ", "Rx: 0x15", "Tx: U", "plain" };
-    const QString memory = QuaymendProbe::logText(dialog);
+    const QStringList expected { "Welcome screen", "Response: ", "Rx: 0x15", "plain" };
+    const QString memory = flow.copyLog();
     QCOMPARE(textsOf(memory), expected);
-    // The file holds the same lines, with the same timestamps, byte for byte.
+    // The file holds the same lines, with the same timestamps, byte for byte, and so do the views.
     QCOMPARE(QString::fromUtf8(readAll(logFile())), memory);
-
-    dialog.copylog();
-    QCOMPARE(QGuiApplication::clipboard()->text(), memory);
+    QCOMPARE(told.join('\n') + '\n', memory);
 }
 
 void tst_UpdateLog::twoRunsShareOneFile()
 {
     {
-        Quaymend first;
+        cUpdateFlow first;
+        first.start();
         first.log("Connect");
         first.log("Complete");
     }
     {
-        Quaymend second;
+        cUpdateFlow second;
+        second.start();
         second.log("Connect failed");
         // Each run's copy holds only its own lines.
-        QCOMPARE(textsOf(QuaymendProbe::logText(second)),
+        QCOMPARE(textsOf(second.copyLog()),
                  (QStringList { "Welcome screen", "Connect failed" }));
     }
     QCOMPARE(textsOf(QString::fromUtf8(readAll(logFile()))),
@@ -213,13 +213,10 @@ void tst_UpdateLog::unwritableTempDirKeepsLines()
     const qint64 rootBefore = sizeOf(rootLog);
     const qint64 workBefore = sizeOf(workLog);
 
-    Quaymend dialog;
-    dialog.logTagged("Command", "$PKVR,appver*00");
-    dialog.log("Detecting AIS");
-    QCOMPARE(textsOf(QuaymendProbe::logText(dialog)),
-             (QStringList { "Welcome screen", "Command: $PKVR,appver*00", "Detecting AIS" }));
-    dialog.copylog();
-    QCOMPARE(QGuiApplication::clipboard()->text(), QuaymendProbe::logText(dialog));
+    cUpdateFlow flow;
+    flow.start();
+    flow.log("Detecting AIS");
+    QCOMPARE(textsOf(flow.copyLog()), (QStringList { "Welcome screen", "Detecting AIS" }));
     QCOMPARE(updateLogPath(), QString());
     if (kind == "missing")
         QVERIFY(!QFileInfo::exists(blocker));
@@ -267,9 +264,10 @@ void tst_UpdateLog::refusedFiles()
     }
 
     QVERIFY(!appendLineToFile(logFile(), "direct"));
-    Quaymend dialog;
-    dialog.log("still kept");
-    QCOMPARE(textsOf(QuaymendProbe::logText(dialog)), (QStringList { "Welcome screen", "still kept" }));
+    cUpdateFlow flow;
+    flow.start();
+    flow.log("still kept");
+    QCOMPARE(textsOf(flow.copyLog()), (QStringList { "Welcome screen", "still kept" }));
 
     if (kind == "dangling") {
         QVERIFY2(!QFile::exists(victim), "the symlink was followed and its target created");
@@ -295,5 +293,5 @@ void tst_UpdateLog::fifoDoesNotBlock()
     QVERIFY(!done.get());
 }
 
-QTEST_MAIN(tst_UpdateLog)
+QTEST_GUILESS_MAIN(tst_UpdateLog)
 #include "tst_updatelog.moc"

@@ -1,16 +1,13 @@
-#include "probe.h"
+#include "flowwatch.h"
 #include "wizardharness.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <utility>
-
 using namespace wizardtest;
+using Page = cUpdateFlow::Page;
 
 // The driver-installation branch from pageDisconnect to its end, with stand-in installers.
 class tst_WizardDriver : public QObject
@@ -30,26 +27,18 @@ private:
 
 namespace {
 
-using Step = std::pair<int, bool>; // value shown, inverted appearance
-
-// What a QProgressBar that starts at `initial` reports through valueChanged when the installer
-// animation runs `steps` steps and then fills the bar: 0, 10 ... 100 rising, 100 ... 10 falling
-// (inverted), 0 ... again.
-QList<Step> expectedSteps(int initial, int steps)
+// What the installer's animation shows in `steps` steps before it fills the bar: 0, 10 ... 100
+// rising, -100 ... -10 falling (drawn from the other end), 0 ... again.
+QList<int> expectedSteps(int steps)
 {
-    QList<Step> shown;
-    int current = initial;
-    const auto show = [&](int value, bool inverted) {
-        if (value != current)
-            shown << Step(value, inverted);
-        current = value;
-    };
+    QList<int> shown;
+    shown.reserve(steps + 1);
     int v = 0;
     for (int i = 0; i < steps; ++i) {
-        show(qAbs(v), v < 0);
+        shown << v;
         v = v + 10 > 100 ? -100 : v + 10;
     }
-    show(100, false);
+    shown << 100;
     return shown;
 }
 
@@ -113,40 +102,38 @@ void tst_WizardDriver::installer()
     // The installer is found relative to the current directory, not the program's.
     QVERIFY(QDir::setCurrent(work.path()));
 
-    Quaymend dialog;
-    dialog.show();
-    auto &ui = QuaymendProbe::ui(dialog);
-    QList<Step> shown;
-    const int initial = ui.ProgressBar->value();
-    connect(ui.ProgressBar, &QProgressBar::valueChanged, this,
-            [&](int value) { shown << Step(value, ui.ProgressBar->invertedAppearance()); });
+    cUpdateFlow flow;
+    cUpdateFlow::Limits limits;
+    limits.detectScans = 1;
+    flow.setLimits(limits);
+    cFlowWatch watch(flow);
+    // Two detections that find nothing lead to the driver branch.
+    flow.start();
+    QVERIFY(watch.next());
+    for (int detection = 0; detection < 2; ++detection) {
+        QVERIFY(watch.next()); // on the connect page
+        QVERIFY(watch.waitFor(detection == 0 ? Page::NotFound : Page::Disconnect, 5000));
+        QVERIFY(detection == 1 || watch.retry());
+    }
+    const int before = watch.ownLines().size();
+    QVERIFY(watch.next());
+    QCOMPARE(watch.page(), Page::InstallPrompt);
+    QVERIFY(watch.next()); // returns when the installer has ended
 
-    QuaymendProbe::wizardState(dialog) = StateDisconnect;
-    QVERIFY(clickNext(dialog));
-    QCOMPARE(pageTitle(dialog), QStringLiteral("Disconnect AIS"));
-    QVERIFY(clickNext(dialog));
-    QCOMPARE(pageTitle(dialog), QStringLiteral("Installing USB driver"));
-    QVERIFY(clickNext(dialog)); // returns when the installer has ended
-
-    const QStringList common = { "Welcome screen", "Start", "Disconnect", "AIS driver install" };
+    const QStringList common = { "Disconnect", "AIS driver install" };
     if (!succeeds) {
-        QCOMPARE(wizardLines(dialog), common + QStringList { "AIS driver install - failed" });
-        QCOMPARE(pageTitle(dialog), QStringLiteral("AIS USB driver install failed"));
-        QVERIFY(ui.CopyLogButton->isVisible());
-        QVERIFY(!ui.RetryButton->isVisible());
-        QVERIFY(shown.isEmpty());
-        QVERIFY(!ui.ProgressBar->isVisible());
-        QCOMPARE(ui.NextStepButton->text(), QStringLiteral("Close"));
-        QVERIFY(clickNext(dialog));
-        QCOMPARE(wizardLines(dialog).last(), QStringLiteral("Driver install failed"));
-        QCOMPARE(dialog.result(), 13);
-        QVERIFY(!dialog.isVisible());
+        QCOMPARE(watch.ownLines().mid(before), common + QStringList { "AIS driver install - failed" });
+        QCOMPARE(watch.page(), Page::DriverFailed);
+        QCOMPARE(watch.endings.last(), cUpdateFlow::Ending::DriverFailed);
+        QVERIFY(watch.percents.isEmpty());
+        QVERIFY(watch.next());
+        QCOMPARE(watch.ownLines().last(), QStringLiteral("Driver install failed"));
+        QCOMPARE(watch.result, 13);
         return;
     }
 
-    QCOMPARE(wizardLines(dialog), common + QStringList { "AIS driver install - successful" });
-    QCOMPARE(pageTitle(dialog), QStringLiteral("AIS USB driver installed"));
-    QVERIFY(!ui.CopyLogButton->isVisible());
+    QCOMPARE(watch.ownLines().mid(before), common + QStringList { "AIS driver install - successful" });
+    QCOMPARE(watch.page(), Page::DriverInstalled);
 
     QFile args(work.path() + QStringLiteral("/args.txt"));
     QVERIFY(args.open(QIODevice::ReadOnly));
@@ -154,23 +141,21 @@ void tst_WizardDriver::installer()
 
     int steps = -1;
     for (int n = 0; n <= 200 && steps < 0; ++n) {
-        if (expectedSteps(initial, n) == shown)
+        if (expectedSteps(n) == watch.percents)
             steps = n;
     }
     QVERIFY2(steps >= 0, "the bar did not rise, fall and fill in the installer's pattern");
     QVERIFY2(steps >= minSteps && steps <= maxSteps, qPrintable(QString::number(steps)));
-    QVERIFY(ui.ProgressBar->isVisible());
-    QCOMPARE(ui.ProgressBar->value(), 100);
-    QCOMPARE(ui.ProgressBar->maximum(), 100);
-    QVERIFY(!ui.ProgressBar->invertedAppearance());
+    QCOMPARE(watch.progress, cUpdateFlow::Progress::Percent);
 
     // Back to detection, with a fresh budget.
-    QVERIFY(clickNext(dialog));
-    QCOMPARE(wizardLines(dialog).last(), QStringLiteral("Connect"));
-    QCOMPARE(pageTitle(dialog), QStringLiteral("Connect your AIS device"));
-    QVERIFY(!ui.ProgressBar->isVisible());
-    QCOMPARE(QuaymendProbe::wizardState(dialog), StateDetect);
+    QVERIFY(watch.next());
+    QCOMPARE(watch.ownLines().last(), QStringLiteral("Connect"));
+    QCOMPARE(watch.page(), Page::Connect);
+    QCOMPARE(watch.progress, cUpdateFlow::Progress::Hidden);
+    QVERIFY(watch.next());
+    QCOMPARE(watch.page(), Page::Detecting);
 }
 
-QTEST_MAIN(tst_WizardDriver)
+QTEST_GUILESS_MAIN(tst_WizardDriver)
 #include "tst_wizarddriver.moc"

@@ -1,14 +1,15 @@
-#include "probe.h"
+#include "flowwatch.h"
 #include "wizardharness.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace wizardtest;
+using Page = cUpdateFlow::Page;
+using Ending = cUpdateFlow::Ending;
 
 // Detection that finds nothing: the not-found page, its Cancel and Retry, and the driver branch
 // that the next give-up of the run takes.
@@ -23,8 +24,6 @@ private slots:
     void cancelOnNotFound();
 
 private:
-    int scansLogged(Quaymend &dialog) const;
-
     QTemporaryDir m_tmp;
     QString m_startDir;
 };
@@ -33,6 +32,12 @@ namespace {
 // A port that carries the device's vendor ID but cannot be opened: every scan logs it once and
 // fails at once, so the log counts the scans.
 const QByteArray deadPort = "/nonexistent/quaymend-test-port";
+
+int scansLogged(const cFlowWatch &watch)
+{
+    return int(watch.lines().count(QStringLiteral("Application port name: ") + QString::fromLatin1(deadPort)));
+}
+
 } // namespace
 
 void tst_WizardNoDevice::initTestCase()
@@ -54,89 +59,79 @@ void tst_WizardNoDevice::cleanupTestCase()
     QDir::setCurrent(m_startDir);
 }
 
-int tst_WizardNoDevice::scansLogged(Quaymend &dialog) const
-{
-    return countLine(dialog, QStringLiteral("Application port name: ") + QString::fromLatin1(deadPort));
-}
-
 void tst_WizardNoDevice::fullBudgetThenDriverBranch()
 {
-    Quaymend dialog;
-    dialog.show();
-    auto &ui = QuaymendProbe::ui(dialog);
-
-    QVERIFY(clickNext(dialog)); // Start
-    QCOMPARE(pageTitle(dialog), QStringLiteral("Connect your AIS device"));
+    cUpdateFlow flow;
+    cFlowWatch watch(flow);
+    flow.start();
+    QVERIFY(watch.next()); // Start
+    QCOMPARE(watch.page(), Page::Connect);
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(clickNext(dialog));
-    QCOMPARE(pageTitle(dialog), QStringLiteral("Detecting your AIS device"));
-    QVERIFY(ui.ProgressBar->isVisible());
-    QCOMPARE(ui.ProgressBar->maximum(), 0); // busy indicator
+    QVERIFY(watch.next());
+    QCOMPARE(watch.page(), Page::Detecting);
+    QCOMPARE(watch.progress, cUpdateFlow::Progress::Busy);
 
     // 600 scans, 50 ms apart (a coarse timer may fire up to 5 % early).
-    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("No AIS device found"), 90000);
+    QVERIFY(watch.waitFor(Page::NotFound, 90000));
     QVERIFY2(clock.elapsed() >= 599 * 50 * 95 / 100, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(scansLogged(dialog), 600);
-    QCOMPARE(wizardLines(dialog),
+    QCOMPARE(scansLogged(watch), 600);
+    QCOMPARE(watch.ownLines(),
              QStringList({ "Welcome screen", "Connect", "Detecting AIS", "Detecting AIS - not found" }));
-    QVERIFY(ui.CopyLogButton->isVisible());
-    QVERIFY(ui.RetryButton->isVisible());
-    QCOMPARE(ui.NextStepButton->text(), QStringLiteral("Cancel"));
-    QVERIFY(!ui.ProgressBar->isVisible());
-    QVERIFY(hasCloseButton(dialog));
+    QCOMPARE(watch.endings, QList<Ending> { Ending::NotFound });
+    QCOMPARE(watch.progress, cUpdateFlow::Progress::Hidden);
+    QVERIFY(watch.closable);
 
-    // Retry: a new detection phase, starting at the connect prompt.
-    QVERIFY(clickRetry(dialog));
-    QCOMPARE(wizardLines(dialog).mid(4), QStringList({ "User retry", "Connect" }));
-    QCOMPARE(pageTitle(dialog), QStringLiteral("Connect your AIS device"));
-    QVERIFY(!ui.CopyLogButton->isVisible());
-    QVERIFY(!ui.RetryButton->isVisible());
-    QVERIFY(clickNext(dialog));
-    QCOMPARE(pageTitle(dialog), QStringLiteral("Detecting your AIS device"));
-    QCOMPARE(QuaymendProbe::detectScansLeft(dialog), 599);
-    // The full budget has been shown to run out; this phase is cut short.
-    QuaymendProbe::detectScansLeft(dialog) = 1;
+    // Retry: a new detection phase, starting at the connect prompt; the full budget has been
+    // shown to run out, this phase is cut short.
+    cUpdateFlow::Limits limits;
+    limits.detectScans = 1;
+    flow.setLimits(limits);
+    QVERIFY(watch.retry());
+    QCOMPARE(watch.ownLines().mid(4), QStringList({ "User retry", "Connect" }));
+    QCOMPARE(watch.page(), Page::Connect);
+    QVERIFY(watch.next());
+    QCOMPARE(watch.page(), Page::Detecting);
 
     // The second give-up of the run offers the driver installation instead.
-    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("Disconnect AIS"), 5000);
-    QCOMPARE(scansLogged(dialog), 602);
-    QCOMPARE(wizardLines(dialog).mid(6), QStringList({ "Detecting AIS", "Start" }));
-    QVERIFY(!ui.ProgressBar->isVisible());
-    QVERIFY(!ui.CopyLogButton->isVisible());
-    QVERIFY(!ui.RetryButton->isVisible());
-    QCOMPARE(ui.NextStepButton->text(), QStringLiteral("Next..."));
+    QVERIFY(watch.waitFor(Page::Disconnect, 5000));
+    QCOMPARE(scansLogged(watch), 601);
+    QCOMPARE(watch.ownLines().mid(6), QStringList({ "Detecting AIS", "Start" }));
+    QCOMPARE(watch.progress, cUpdateFlow::Progress::Hidden);
+    QCOMPARE(watch.endings.size(), 1);
 
-    QVERIFY(clickNext(dialog));
-    QCOMPARE(pageTitle(dialog), QStringLiteral("Installing USB driver"));
-    QVERIFY(clickNext(dialog));
-    QCOMPARE(pageTitle(dialog), QStringLiteral("AIS USB driver install failed"));
-    QVERIFY(ui.CopyLogButton->isVisible());
-    QVERIFY(clickNext(dialog)); // Close
-    QCOMPARE(wizardLines(dialog).mid(8),
+    QVERIFY(watch.next());
+    QCOMPARE(watch.page(), Page::InstallPrompt);
+    QVERIFY(watch.next());
+    QCOMPARE(watch.page(), Page::DriverFailed);
+    QCOMPARE(watch.endings.last(), Ending::DriverFailed);
+    QVERIFY(!watch.retry());
+    QVERIFY(watch.next()); // Close
+    QCOMPARE(watch.ownLines().mid(8),
              QStringList({ "Disconnect", "AIS driver install", "AIS driver install - failed",
                            "Driver install failed" }));
-    QCOMPARE(dialog.result(), 13);
-    QVERIFY(!dialog.isVisible());
+    QCOMPARE(watch.result, 13);
 }
 
 void tst_WizardNoDevice::cancelOnNotFound()
 {
-    Quaymend dialog;
-    dialog.show();
-    QVERIFY(clickNext(dialog));
-    QVERIFY(clickNext(dialog));
-    QuaymendProbe::detectScansLeft(dialog) = 1;
-    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("No AIS device found"), 5000);
-    QVERIFY(clickNext(dialog)); // Cancel
-    QCOMPARE(wizardLines(dialog),
+    cUpdateFlow flow;
+    cUpdateFlow::Limits limits;
+    limits.detectScans = 1;
+    flow.setLimits(limits);
+    cFlowWatch watch(flow);
+    flow.start();
+    QVERIFY(watch.next());
+    QVERIFY(watch.next());
+    QVERIFY(watch.waitFor(Page::NotFound, 5000));
+    QVERIFY(watch.next()); // Cancel
+    QCOMPARE(watch.ownLines(),
              QStringList({ "Welcome screen", "Connect", "Detecting AIS", "Detecting AIS - not found",
                            "Connect failed" }));
-    QCOMPARE(dialog.result(), 12);
-    QVERIFY(!dialog.isVisible());
+    QCOMPARE(watch.result, 12);
 
     // For support, the pre-flight findings follow the give-up in the log, the unusable port among them.
-    const QStringList lines = logLines(dialog);
+    const QStringList lines = watch.lines();
     const qsizetype gaveUp = lines.indexOf("Detecting AIS - not found");
     const qsizetype failed = lines.indexOf("Connect failed");
     QVERIFY(gaveUp > 0 && failed > gaveUp + 2);
@@ -147,5 +142,5 @@ void tst_WizardNoDevice::cancelOnNotFound()
     QVERIFY(findings.last().startsWith("Not ready: "));
 }
 
-QTEST_MAIN(tst_WizardNoDevice)
+QTEST_GUILESS_MAIN(tst_WizardNoDevice)
 #include "tst_wizardnodevice.moc"

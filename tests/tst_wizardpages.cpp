@@ -1,4 +1,4 @@
-#include "wizard/pages.h"
+#include "app/pages.h"
 
 #include <QTest>
 #include <QTextDocument>

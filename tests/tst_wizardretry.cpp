@@ -1,17 +1,16 @@
+#include "flowwatch.h"
 #include "freshprocess.h"
-#include "probe.h"
 #include "simulator.h"
 #include "update/xmodem1ksend.h"
 #include "wizardharness.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace wizardtest;
+using Page = cUpdateFlow::Page;
 
 // Automatic and user retries of the transfer, on a device that sits in its boot loader (it
 // answers NOAPP): every new attempt goes straight back to the boot-loader search.
@@ -35,20 +34,23 @@ const QString updateName = QStringLiteral("730400_03_00_01.hex");
 const QStringList noAppLines = { "Welcome screen", "Connect", "Detecting AIS", "Detecting AIS - found",
                                  "Detecting AIS - update required" };
 
-bool restarting(Quaymend &dialog)
+// Start, Next, Next: detection of the boot loader, then the update announced and begun.
+bool startUpdate(cFlowWatch &watch)
 {
-    return pageText(dialog).contains(QLatin1String("Restarting connection..."));
+    watch.flow.start();
+    if (!watch.next() || !watch.next() || !watch.waitFor(Page::UpdateRequired, 10000))
+        return false;
+    return watch.facts.device.bootLoaderOnly && watch.next();
 }
 
-// Start, Next, Next: detection of the boot loader, then the update announced and begun.
-bool startUpdate(Quaymend &dialog)
+// attempts times "Connecting - connected", "Updating", "Updating - retry", the last one failed.
+QStringList failedTransfers(int attempts)
 {
-    if (!clickNext(dialog) || !clickNext(dialog))
-        return false;
-    if (!QTest::qWaitFor([&] { return pageTitle(dialog) == QLatin1String("AIS Class B Transceiver found"); },
-                         10000))
-        return false;
-    return QuaymendProbe::bootLoaderOnly(dialog) && clickNext(dialog);
+    QStringList lines;
+    for (int attempt = 1; attempt <= attempts; ++attempt)
+        lines << "Connecting - connected"
+              << "Updating" << (attempt < attempts ? "Updating - retry" : "Updating - failed");
+    return lines;
 }
 
 } // namespace
@@ -67,93 +69,64 @@ void tst_WizardRetry::timeoutsUseUpTheSeries()
     QVERIFY(!writeUpdateFile(files.filePath(updateName), 1500).isNull());
     cSimulator simulator({ "--no-app", "--nak-all" });
     QVERIFY(simulator.start());
-    Quaymend dialog;
-    QuaymendProbe::updateDirectory(dialog) = files.path();
-    dialog.show();
-    auto &ui = QuaymendProbe::ui(dialog);
+    cUpdateFlow flow;
+    flow.setUpdateSource(UpdateSource(files.path()));
+    cFlowWatch watch(flow);
     xmodemResponseTimeoutMs = 1000;
 
-    QVERIFY(startUpdate(dialog));
+    QVERIFY(startUpdate(watch));
     // Each failed attempt lengthens the response time-out before the next one starts with it.
-    // Steps block the GUI thread, so under load a whole restart can pass between two looks;
-    // the invariant is checked at every look instead of once per attempt.
+    // Steps block the thread, so under load a whole restart can pass between two looks; the
+    // invariant is checked at every look instead of once per attempt.
     QElapsedTimer clock;
     clock.start();
     int restartsSeen = 0;
-    while (pageTitle(dialog) != QLatin1String("Update failed") && clock.elapsed() < 90000) {
+    while (watch.page() != Page::UpdateFailed && clock.elapsed() < 90000) {
         QTest::qWait(20);
-        const int retries = int(wizardLines(dialog).count(QStringLiteral("Updating - retry")));
+        const int retries = int(watch.ownLines().count(QStringLiteral("Updating - retry")));
         QVERIFY(retries <= 5);
         QCOMPARE(int(xmodemResponseTimeoutMs), 1000 + retries * 500);
-        if (restarting(dialog)) {
+        if (watch.page() == Page::Restarting) {
             ++restartsSeen;
-            QCOMPARE(QuaymendProbe::serialPort(dialog).timeout(), 1000 + (retries - 1) * 500);
-            QVERIFY(!hasCloseButton(dialog));
+            QVERIFY(!watch.closable);
         }
     }
     QVERIFY(restartsSeen > 0);
-    QCOMPARE(pageTitle(dialog), QStringLiteral("Update failed"));
-    QStringList expected = noAppLines;
-    for (int attempt = 1; attempt <= 5; ++attempt)
-        expected << "Connecting - connected"
-                 << "Updating"
-                 << "Updating - retry";
-    expected << "Connecting - connected"
-             << "Updating"
-             << "Updating - failed";
-    QCOMPARE(wizardLines(dialog), expected);
+    QCOMPARE(watch.page(), Page::UpdateFailed);
+    QCOMPARE(watch.ownLines(), noAppLines + failedTransfers(6));
     QCOMPARE(int(xmodemResponseTimeoutMs), 3500); // not lengthened for an attempt that never comes
-    QVERIFY(ui.CopyLogButton->isVisible());
-    QVERIFY(ui.RetryButton->isVisible());
-    QCOMPARE(ui.NextStepButton->text(), QStringLiteral("Cancel"));
-    QVERIFY(!ui.ProgressBar->isVisible());
-    // The transfer flags stay: no close button on this page.
-    QVERIFY(!hasCloseButton(dialog));
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(QuaymendProbe::updateAttempts(dialog), 6);
-    QCOMPARE(QuaymendProbe::retryState(dialog), StateBootloaderConnect);
+    QCOMPARE(watch.progress, cUpdateFlow::Progress::Hidden);
+    // Closing works again, yet the transfer's title bar stays.
+    QVERIFY(watch.closable && !watch.closeButton);
 
     // Retry: a fresh series of six, again without a boot command.
-    QVERIFY(clickRetry(dialog));
-    QVERIFY(!ui.CopyLogButton->isVisible());
-    QVERIFY(!ui.RetryButton->isVisible());
-    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("Update failed"), 60000);
-    QCOMPARE(wizardLines(dialog).mid(expected.size()),
-             QStringList({ "User retry", "Connecting - connected", "Updating", "Updating - retry",
-                           "Connecting - connected", "Updating", "Updating - retry", "Connecting - connected",
-                           "Updating", "Updating - retry", "Connecting - connected", "Updating",
-                           "Updating - retry", "Connecting - connected", "Updating", "Updating - retry",
-                           "Connecting - connected", "Updating", "Updating - failed" }));
+    QVERIFY(watch.retry());
+    QVERIFY(!watch.retry());
+    QTRY_COMPARE_WITH_TIMEOUT(watch.endings.size(), 2, 60000);
+    QCOMPARE(watch.page(), Page::UpdateFailed);
+    QCOMPARE(watch.ownLines().mid(noAppLines.size() + 18), QStringList { "User retry" } + failedTransfers(6));
     QCOMPARE(simulator.log().count("devsim: boot command received"), 0);
 
-    QVERIFY(clickNext(dialog)); // Cancel
-    QCOMPARE(wizardLines(dialog).last(), QStringLiteral("Complete"));
-    QCOMPARE(dialog.result(), 0);
+    QVERIFY(watch.next()); // Cancel
+    QCOMPARE(watch.ownLines().last(), QStringLiteral("Complete"));
+    QCOMPARE(watch.result, 0);
 }
 
 void tst_WizardRetry::handshakesAndTransfersShareTheSeries()
 {
     QTemporaryDir files;
     QVERIFY(!writeUpdateFile(files.filePath(updateName), 1500).isNull());
-    cSimulator simulator({ "--no-app", "--nak-all" });
+    // Three failed handshakes use half of the series.
+    cSimulator simulator({ "--no-app", "--nak-all", "--bad-handshakes", "3" });
     QVERIFY(simulator.start());
-    Quaymend dialog;
-    QuaymendProbe::updateDirectory(dialog) = files.path();
-    dialog.show();
+    cUpdateFlow flow;
+    flow.setUpdateSource(UpdateSource(files.path()));
+    cFlowWatch watch(flow);
 
-    QVERIFY(clickNext(dialog));
-    QVERIFY(clickNext(dialog));
-    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("AIS Class B Transceiver found"), 10000);
-    // Three failed handshakes have used half of the series.
-    QCOMPARE(QuaymendProbe::updateAttempts(dialog), 6);
-    QuaymendProbe::updateAttempts(dialog) = 3;
-    QVERIFY(clickNext(dialog));
-
-    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("Update failed"), 30000);
-    QCOMPARE(wizardLines(dialog).mid(noAppLines.size()),
-             QStringList({ "Connecting - connected", "Updating", "Updating - retry", "Connecting - connected",
-                           "Updating", "Updating - retry", "Connecting - connected", "Updating",
-                           "Updating - failed" }));
+    QVERIFY(startUpdate(watch));
+    QVERIFY(watch.waitFor(Page::UpdateFailed, 60000));
+    QCOMPARE(watch.ownLines().mid(noAppLines.size()),
+             QStringList({ "Connecting - retry", "Connecting - retry", "Connecting - retry" }) + failedTransfers(3));
 }
 
 void tst_WizardRetry::laterAttemptReusesTheTransfer()
@@ -166,35 +139,28 @@ void tst_WizardRetry::laterAttemptReusesTheTransfer()
     // A fresh sender gives up on a block after 5 NAKs: two attempts fail, the third goes through.
     cSimulator simulator({ "--no-app", "--nak-block", "1:10", "--new-version", "730400.03.00.01" });
     QVERIFY(simulator.start());
-    Quaymend dialog;
-    QuaymendProbe::updateDirectory(dialog) = files.path();
-    dialog.show();
-    auto &ui = QuaymendProbe::ui(dialog);
+    cUpdateFlow flow;
+    flow.setUpdateSource(UpdateSource(files.path()));
+    cFlowWatch watch(flow);
 
-    QVERIFY(startUpdate(dialog));
-    QTRY_VERIFY_WITH_TIMEOUT(restarting(dialog), 15000);
-    cXmodem1KSend *const thread = QuaymendProbe::transferThread(dialog);
-    QVERIFY(thread);
-    const std::string sentFile = thread->fileName;
-    QCOMPARE(QString::fromStdString(sentFile), files.filePath(updateName));
-    // A later choice of file does not change the transfer under way.
-    QuaymendProbe::updateFileName(dialog) = QStringLiteral("730400_99_99_99.hex");
+    QVERIFY(startUpdate(watch));
+    QVERIFY(watch.waitFor(Page::Restarting, 15000));
+    // A newer file that comes along meanwhile does not change the update under way.
+    QVERIFY(!writeUpdateFile(files.filePath(QStringLiteral("730400_99_99_99.hex")), 1000).isNull());
 
-    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("Update complete"), 30000);
-    QCOMPARE(wizardLines(dialog).mid(noAppLines.size()),
+    QVERIFY(watch.waitFor(Page::UpdateComplete, 30000));
+    QCOMPARE(watch.ownLines().mid(noAppLines.size()),
              QStringList({ "Connecting - connected", "Updating", "Updating - retry", "Connecting - connected",
                            "Updating", "Updating - retry", "Connecting - connected", "Updating",
                            "Updating - complete", "Confirming", "Confirming - confirmed 730400.03.00.01" }));
-    QCOMPARE(QuaymendProbe::transferThread(dialog), thread);
-    QCOMPARE(thread->fileName, sentFile);
-    QVERIFY(hasCloseButton(dialog));
-    QVERIFY(hasMinimiseButton(dialog));
-    QCOMPARE(ui.ProgressBar->value(), 100);
+    QCOMPARE(flow.runRecord().attemptsUsed, 3);
+    QVERIFY(watch.closable && watch.closeButton);
+    QCOMPARE(watch.percents.last(), 100);
     QVERIFY(simulator.waitForLog("devsim: image written", 5000));
     QFile image(simulator.imagePath());
     QVERIFY(image.open(QIODevice::ReadOnly));
     QCOMPARE(image.readAll(), padToBlocks(content));
 }
 
-QTEST_MAIN(tst_WizardRetry)
+QTEST_GUILESS_MAIN(tst_WizardRetry)
 #include "tst_wizardretry.moc"

@@ -1,17 +1,23 @@
-#include "probe.h"
+#include "flowwatch.h"
 #include "simulator.h"
 #include "wizardharness.h"
 
 #include <QFile>
-#include <QProgressBar>
-#include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace wizardtest;
+using Page = cUpdateFlow::Page;
+using Ending = cUpdateFlow::Ending;
+using Progress = cUpdateFlow::Progress;
 
-// One run against the simulated device: what detection concludes, the whole road of an update,
-// and the transfers that end without data on the device.
+Q_DECLARE_METATYPE(Page)
+Q_DECLARE_METATYPE(Ending)
+
+// One run of the flow against the simulated device: what detection concludes, the whole road of
+// an update with every line the device link writes, and the transfers that end without data on
+// the device.
 class tst_WizardUpdate : public QObject
 {
     Q_OBJECT
@@ -32,13 +38,13 @@ namespace {
 
 const QString deviceVersion = QStringLiteral("730400.03.00.00");
 
-// Start on the Welcome page, Next on the connect page; true when the device was identified.
-bool detect(Quaymend &dialog, const QString &title)
+// Start on the Welcome page, Next on the connect page; true when detection ended on page.
+bool detect(cFlowWatch &watch, Page page)
 {
-    if (!clickNext(dialog) || pageTitle(dialog) != QLatin1String("Connect your AIS device")
-        || !clickNext(dialog))
+    watch.flow.start();
+    if (!watch.next() || watch.page() != Page::Connect || !watch.next())
         return false;
-    return QTest::qWaitFor([&] { return pageTitle(dialog) == title; }, 10000);
+    return watch.waitFor(page, 10000);
 }
 
 } // namespace
@@ -53,125 +59,126 @@ void tst_WizardUpdate::detection_data()
 {
     QTest::addColumn<QStringList>("simulatorArgs");
     QTest::addColumn<QString>("updateFile"); // empty: none
-    QTest::addColumn<QString>("title");
+    QTest::addColumn<Page>("page");
+    QTest::addColumn<QString>("description");
     QTest::addColumn<QString>("reply");
     QTest::addColumn<QString>("versionLine");
     QTest::addColumn<QString>("outcomeLine");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<QString>("nextLabel");
 
     QTest::newRow("update required")
-        << QStringList() << "730400_03_00_01.hex"
-        << "AIS Class B CS Transceiver found" << deviceVersion << "730400.03.00.01"
-        << "Detecting AIS - update required"
-        << "Current version: 730400.03.00.00.\nUpdate version: 730400.03.00.01.\n"
-           "The connected AIS device will be updated."
-        << "Next...";
+        << QStringList() << "730400_03_00_01.hex" << Page::UpdateRequired << "AIS Class B CS Transceiver"
+        << deviceVersion << "730400.03.00.01" << "Detecting AIS - update required";
     QTest::newRow("up to date") << QStringList { "--version", "750400.01.00.00" } << "750400_01_00_00.img"
-                                << "AIS Class B SO Transceiver found"
+                                << Page::UpToDate << "AIS Class B SO Transceiver"
                                 << "750400.01.00.00"
                                 << "750400.01.00.00"
-                                << "Detecting AIS - up-to-date"
-                                << "Current version: 750400.01.00.00.\nUpdate version: 750400.01.00.00.\n"
-                                   "Current version is up to date."
-                                << "Close";
+                                << "Detecting AIS - up-to-date";
     // A file for the other device type does not count; the version line is then empty.
     QTest::newRow("no update file")
-        << QStringList() << "750400_09_00_00.hex"
-        << "AIS Class B CS Transceiver found" << deviceVersion << ""
-        << "Detecting AIS - No update file"
-        << "No update available for this device. Contact your supplier for support."
-        << "Close";
+        << QStringList() << "750400_09_00_00.hex" << Page::NoUpdateFile << "AIS Class B CS Transceiver"
+        << deviceVersion << "" << "Detecting AIS - No update file";
 }
 
 void tst_WizardUpdate::detection()
 {
     QFETCH(QStringList, simulatorArgs);
     QFETCH(QString, updateFile);
-    QFETCH(QString, title);
+    QFETCH(Page, page);
+    QFETCH(QString, description);
     QFETCH(QString, reply);
     QFETCH(QString, versionLine);
     QFETCH(QString, outcomeLine);
-    QFETCH(QString, shown);
-    QFETCH(QString, nextLabel);
 
     QTemporaryDir files;
     QVERIFY(!writeUpdateFile(files.filePath(updateFile), 1500).isNull());
     cSimulator simulator(simulatorArgs);
     QVERIFY(simulator.start());
-    Quaymend dialog;
-    QuaymendProbe::updateDirectory(dialog) = files.path();
-    dialog.show();
-    auto &ui = QuaymendProbe::ui(dialog);
+    cUpdateFlow flow;
+    flow.setUpdateSource(UpdateSource(files.path()));
+    cFlowWatch watch(flow);
 
-    QVERIFY(detect(dialog, title));
-    QCOMPARE(wizardLines(dialog, { reply, versionLine }),
+    QVERIFY(detect(watch, page));
+    QCOMPARE(watch.ownLines({ reply, versionLine }),
              QStringList({ "Welcome screen", "Connect", "Detecting AIS", "Detecting AIS - found", reply,
                            versionLine, outcomeLine }));
-    QVERIFY2(pageText(dialog).contains(shown), qPrintable(pageText(dialog)));
-    QCOMPARE(ui.NextStepButton->text(), nextLabel);
-    QVERIFY(!ui.RetryButton->isVisible());
-    QVERIFY(!ui.CopyLogButton->isVisible());
-    QVERIFY(!ui.ProgressBar->isVisible());
+    QCOMPARE(watch.facts.device.description, description);
+    QCOMPARE(watch.facts.device.reply, reply.toLatin1());
+    QCOMPARE(watch.facts.device.updateVersion, versionLine);
+    QCOMPARE(watch.progress, Progress::Hidden);
+    QVERIFY(watch.closable && watch.closeButton);
     // No timer may be pending: the page waits for the user.
-    const int logged = logLines(dialog).size();
+    const int logged = watch.lines().size();
     QTest::qWait(300);
-    QCOMPARE(logLines(dialog).size(), logged);
+    QCOMPARE(watch.lines().size(), logged);
 
-    if (nextLabel == QLatin1String("Close")) {
-        QVERIFY(clickNext(dialog));
-        QCOMPARE(wizardLines(dialog).last(), QStringLiteral("Complete"));
-        QCOMPARE(dialog.result(), 0);
-        QVERIFY(!dialog.isVisible());
-    } else {
-        QCOMPARE(QuaymendProbe::updateAttempts(dialog), 6);
-        QCOMPARE(QuaymendProbe::wizardState(dialog), StateBoot);
+    if (page == Page::UpdateRequired) {
+        QVERIFY(watch.endings.isEmpty());
+        QVERIFY(!watch.retry());
+        return;
     }
+    QCOMPARE(watch.endings, QList<Ending> { page == Page::UpToDate ? Ending::UpToDate : Ending::NoUpdateFile });
+    QVERIFY(!watch.retry());
+    QVERIFY(watch.next()); // Close
+    QCOMPARE(watch.ownLines().last(), QStringLiteral("Complete"));
+    QCOMPARE(watch.result, 0);
 }
 
 void tst_WizardUpdate::update()
 {
     QTemporaryDir files;
     const QByteArray content = writeUpdateFile(files.filePath(QStringLiteral("730400_03_00_01.hex")), 2500);
-    // Flashing slows the transfer down enough to look at the window while it runs.
+    // Flashing slows the transfer down enough to look at the run while it goes.
     cSimulator simulator({ "--flash-ms", "300", "--new-version", "730400.03.00.01" });
     QVERIFY(simulator.start());
-    Quaymend dialog;
-    QuaymendProbe::updateDirectory(dialog) = files.path();
-    dialog.show();
-    auto &ui = QuaymendProbe::ui(dialog);
+    QVERIFY(simulator.waitForPorts(1, 5000));
+    const QString applicationPort = simulator.ports().first();
+    cUpdateFlow flow;
+    flow.setUpdateSource(UpdateSource(files.path()));
+    cFlowWatch watch(flow);
 
-    QVERIFY(detect(dialog, QStringLiteral("AIS Class B CS Transceiver found")));
-    QVERIFY(clickNext(dialog));
-    QCOMPARE(pageTitle(dialog), QStringLiteral("Updating AIS device"));
-    QCOMPARE(QuaymendProbe::bootScansLeft(dialog), 100);
-    QVERIFY(ui.ProgressBar->isVisible());
-    QVERIFY(!ui.NextStepButton->isVisible());
+    QVERIFY(detect(watch, Page::UpdateRequired));
+    QVERIFY(watch.next());
+    QCOMPARE(watch.page(), Page::Switching);
+    QCOMPARE(watch.progress, Progress::Busy);
+    QVERIFY(!watch.closable && !watch.closeButton);
+    QVERIFY(!flow.cancel());
+    QVERIFY(!watch.next());
 
-    QTRY_VERIFY_WITH_TIMEOUT(pageText(dialog).contains(QLatin1String("Update in progress...")), 15000);
-    QVERIFY(pageText(dialog).contains(QLatin1String("IMPORTANT: Do not terminate Quaymend")));
-    QVERIFY(!hasCloseButton(dialog));
-    QVERIFY(!hasMinimiseButton(dialog));
-    QVERIFY(dialog.isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(ui.ProgressBar->value() > 0 && ui.ProgressBar->value() < 100, 5000);
-    cXmodem1KSend *const thread = QuaymendProbe::transferThread(dialog);
-    QVERIFY(thread);
+    QVERIFY(watch.waitFor(Page::UpdateInProgress, 15000));
+    QTRY_VERIFY_WITH_TIMEOUT(!watch.percents.isEmpty() && watch.percents.last() > 0 && watch.percents.last() < 100, 5000);
+    QVERIFY(!watch.closable);
 
-    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("Update complete"), 20000);
-    QCOMPARE(wizardLines(dialog, { deviceVersion, "730400.03.00.01" }),
-             QStringList({ "Welcome screen", "Connect", "Detecting AIS", "Detecting AIS - found",
-                           deviceVersion, "730400.03.00.01", "Detecting AIS - update required", "Booting",
-                           "Connecting", "Connecting - connected", "Updating", "Updating - complete", "Confirming",
-                           "Confirming - confirmed 730400.03.00.01" }));
-    QVERIFY(hasCloseButton(dialog));
-    QVERIFY(hasMinimiseButton(dialog));
-    QVERIFY(dialog.isVisible());
-    QVERIFY(ui.ProgressBar->isVisible());
-    QCOMPARE(ui.ProgressBar->value(), 100);
-    QVERIFY(!ui.CopyLogButton->isVisible());
-    QVERIFY(!ui.RetryButton->isVisible());
-    QCOMPARE(ui.NextStepButton->text(), QStringLiteral("Close"));
-    QCOMPARE(QuaymendProbe::transferThread(dialog), thread);
+    QVERIFY(watch.waitFor(Page::UpdateComplete, 20000));
+    QCOMPARE(watch.facts.reportedVersion, QStringLiteral("730400.03.00.01"));
+    QCOMPARE(watch.endings, QList<Ending> { Ending::Updated });
+    QVERIFY(watch.closable && watch.closeButton);
+    QCOMPARE(watch.progress, Progress::Percent);
+    QCOMPARE(watch.percents.last(), 100);
+    QVERIFY(std::is_sorted(watch.percents.begin(), watch.percents.end()));
+    QCOMPARE(watch.pages, QList<Page>({ Page::Welcome, Page::Connect, Page::Detecting, Page::UpdateRequired,
+                                        Page::Switching, Page::Connecting, Page::UpdateInProgress, Page::Confirming,
+                                        Page::UpdateComplete }));
+
+    // Every line of the run: the device link's own between the state machine's.
+    QStringList lines = watch.lines();
+    const qsizetype booted = lines.indexOf("Connecting");
+    QVERIFY(booted > 0);
+    const QString bootLoaderPort = lines.value(booted + 1).section(QStringLiteral(": "), 1);
+    QVERIFY(!bootLoaderPort.isEmpty());
+    QStringList walk = lines.mid(0, booted + 3);
+    walk.removeAll(lines.filter(QRegularExpression("^Cannot keep the computer awake - ")).value(0));
+    QCOMPARE(walk, QStringList({ "Welcome screen", "Connect", "Detecting AIS", "Application port name: " + applicationPort,
+                                 "Command: $PKVR,0,0,0,2,appver,0*2D", "Response: 730400.03.00.00", "Detecting AIS - found",
+                                 deviceVersion, "730400.03.00.01", "Detecting AIS - update required", "Booting",
+                                 "Boot command: $PKVR,0,3,0x6D1F48A3,0,bootcmd 0x5A3C9E01,0*42", "Connecting",
+                                 "Bootloader port name: " + bootLoaderPort, "Rx: U" }));
+    lines = lines.mid(booted + 3);
+    QCOMPARE(lines.takeFirst(), QStringLiteral("Tx: U"));
+    while (lines.first() == QLatin1String("Rx: U"))
+        lines.removeFirst();
+    QCOMPARE(lines.mid(0, 2), QStringList({ "Rx: C", "Connecting - connected" }));
+    QCOMPARE(watch.ownLines().mid(7), QStringList({ "Connecting - connected", "Updating", "Updating - complete",
+                                                    "Confirming", "Confirming - confirmed 730400.03.00.01" }));
     QCOMPARE(simulator.log().count("devsim: boot command received"), 1);
 
     QVERIFY(simulator.waitForLog("devsim: image written", 5000));
@@ -179,71 +186,62 @@ void tst_WizardUpdate::update()
     QVERIFY(image.open(QIODevice::ReadOnly));
     QCOMPARE(image.readAll(), padToBlocks(content));
 
-    QVERIFY(clickNext(dialog));
-    QCOMPARE(wizardLines(dialog).last(), QStringLiteral("Complete"));
-    QCOMPARE(dialog.result(), 0);
-    QVERIFY(!dialog.isVisible());
+    QVERIFY(!watch.retry());
+    QVERIFY(watch.next());
+    QCOMPARE(watch.ownLines().last(), QStringLiteral("Complete"));
+    QCOMPARE(watch.result, 0);
 
-    // The device restarts into its new application: a second detection finds it up to date.
-    QVERIFY(simulator.waitForLog("devsim: restarted into application", 5000));
-    QVERIFY(simulator.waitForPorts(1, 5000));
-    Quaymend second;
-    QuaymendProbe::updateDirectory(second) = files.path();
-    QVERIFY(second.scanApplicationPort());
-    QCOMPARE(QuaymendProbe::detection(second).reply, QByteArray("730400.03.00.01"));
-    QCOMPARE(QuaymendProbe::detection(second).outcome, DetectionOutcome::UpToDate);
+    // The device runs its new application: a second run finds it up to date.
+    cUpdateFlow second;
+    second.setUpdateSource(UpdateSource(files.path()));
+    cFlowWatch secondWatch(second);
+    QVERIFY(detect(secondWatch, Page::UpToDate));
+    QCOMPARE(secondWatch.facts.device.reply, QByteArray("730400.03.00.01"));
 }
 
 void tst_WizardUpdate::transferEndsWithoutRetry_data()
 {
     QTest::addColumn<bool>("emptyFile");
     QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("reason");
+    QTest::addColumn<Page>("page");
+    QTest::addColumn<Ending>("ending");
 
     // An empty file is refused before the port is used.
-    QTest::newRow("port error") << true << "Updating - xmodem port error"
-                                << "Unable to access update port.";
-    QTest::newRow("file error") << false << "Updating - xmodem file error"
-                                << "Unable to access update file.";
+    QTest::newRow("port error") << true << "Updating - xmodem port error" << Page::PortError << Ending::PortError;
+    QTest::newRow("file error") << false << "Updating - xmodem file error" << Page::FileError << Ending::FileError;
 }
 
 void tst_WizardUpdate::transferEndsWithoutRetry()
 {
     QFETCH(bool, emptyFile);
     QFETCH(QString, line);
-    QFETCH(QString, reason);
+    QFETCH(Page, page);
+    QFETCH(Ending, ending);
 
     QTemporaryDir files;
     const QString path = files.filePath(QStringLiteral("730400_03_00_01.hex"));
     QVERIFY(!writeUpdateFile(path, emptyFile ? 0 : 1500).isNull());
     cSimulator simulator;
     QVERIFY(simulator.start());
-    Quaymend dialog;
-    QuaymendProbe::updateDirectory(dialog) = files.path();
-    dialog.show();
-    auto &ui = QuaymendProbe::ui(dialog);
+    cUpdateFlow flow;
+    flow.setUpdateSource(UpdateSource(files.path()));
+    cFlowWatch watch(flow);
 
-    QVERIFY(detect(dialog, QStringLiteral("AIS Class B CS Transceiver found")));
+    QVERIFY(detect(watch, Page::UpdateRequired));
     if (!emptyFile)
         QVERIFY(QFile::remove(path)); // gone between detection and transfer
-    QVERIFY(clickNext(dialog));
-    QTRY_COMPARE_WITH_TIMEOUT(pageTitle(dialog), QStringLiteral("Update incomplete"), 15000);
-    QCOMPARE(wizardLines(dialog).mid(5),
+    QVERIFY(watch.next());
+    QVERIFY(watch.waitFor(page, 15000));
+    QCOMPARE(watch.ownLines().mid(5),
              QStringList({ "Booting", "Connecting", "Connecting - connected", "Updating", line }));
-    QVERIFY(pageText(dialog).contains(reason));
-    QVERIFY(ui.CopyLogButton->isVisible());
-    QVERIFY(!ui.RetryButton->isVisible());
-    QVERIFY(!ui.ProgressBar->isVisible());
-    QVERIFY(hasCloseButton(dialog));
-    QVERIFY(hasMinimiseButton(dialog));
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(ui.NextStepButton->text(), QStringLiteral("Close"));
-
-    QVERIFY(clickNext(dialog));
-    QVERIFY(!ui.CopyLogButton->isVisible());
-    QCOMPARE(wizardLines(dialog).last(), QStringLiteral("Complete"));
-    QCOMPARE(dialog.result(), 0);
+    QCOMPARE(watch.endings, QList<Ending> { ending });
+    QCOMPARE(watch.progress, Progress::Hidden);
+    QVERIFY(watch.closable && watch.closeButton);
+    QVERIFY(!watch.retry());
+    QVERIFY(watch.next()); // Close
+    QCOMPARE(watch.ownLines().last(), QStringLiteral("Complete"));
+    QCOMPARE(watch.result, 0);
 }
 
-QTEST_MAIN(tst_WizardUpdate)
+QTEST_GUILESS_MAIN(tst_WizardUpdate)
 #include "tst_wizardupdate.moc"

@@ -1,9 +1,8 @@
 #include "app/batchrun.h"
 
-#include "app/quaymend.h"
 #include "app/runmodes.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -47,22 +46,15 @@ cBatchRun::cBatchRun(const Options &options, const UpdateSource &source, QIODevi
     , m_progress(progress)
 {
     m_runClock.start();
-    // From the first line on: the dialog writes "Welcome screen" while it is being built.
-    Quaymend::setLogListener([this](const QDateTime &when, const QString &timestamp, const QByteArray &text) {
-        onLogLine(when, timestamp, text);
-    });
-    m_dialog = std::make_unique<Quaymend>();
-    m_dialog->setUpdateSource(source);
-    m_dialog->setConfirmUpdate(!options.noConfirm);
-    m_dialog->setProgressListener([this](int percent) { onProgress(percent); });
+    m_flow.setUpdateSource(source);
+    m_flow.setConfirmUpdate(!options.noConfirm);
+    connect(&m_flow, &cUpdateFlow::lineLogged, this, &cBatchRun::onLogLine);
+    connect(&m_flow, &cUpdateFlow::pageChanged, this, &cBatchRun::onPage);
+    connect(&m_flow, &cUpdateFlow::ended, this, &cBatchRun::onEnding);
+    connect(&m_flow, &cUpdateFlow::progressChanged, this, &cBatchRun::onProgress);
 }
 
-cBatchRun::~cBatchRun()
-{
-    Quaymend::setLogListener({});
-    // The dialog waits for a transfer thread it still owns; the run never leaves during a transfer.
-    m_dialog.reset();
-}
+cBatchRun::~cBatchRun() = default;
 
 int cBatchRun::run()
 {
@@ -72,12 +64,7 @@ int cBatchRun::run()
     if (m_options.timeoutSeconds > 0)
         deadline.start(deadlineCheckMs);
 
-    // Nobody sees the window of an unattended run: its busy bar's animation is not painted, which
-    // a bench of runs side by side would pay for with a good part of a core.
-    m_dialog->setUpdatesEnabled(false);
-    m_dialog->show();
-    // The Welcome page is on screen: its line came before anything could act on it.
-    act(Press::Next);
+    m_flow.start();
     while (m_exitCode < 0) {
         loop.processEvents(QEventLoop::WaitForMoreEvents);
     }
@@ -118,75 +105,116 @@ void cBatchRun::onLogLine(const QDateTime &when, const QString &timestamp, const
         writeLine(timestamp.toUtf8() + text);
         drawProgressBar(false);
     }
-    emit lineLogged(text);
+}
+
+void cBatchRun::onPage(cUpdateFlow::Page page)
+{
     if (m_exitCode >= 0)
         return;
-
-    // The wizard's own lines tell which page it is about to show; the run answers once the step
-    // that wrote the line has returned.
-    if (text == "Welcome screen" || text == "Connect" || text == "Detecting AIS - update required"
-        || text == "Disconnect" || text == "AIS driver install - successful") {
-        if (text == "Detecting AIS - update required")
-            m_phase = Phase::Connecting;
-        if (text == "Connect")
-            m_phase = Phase::Detecting;
-        if (text != "Welcome screen") // answered by run() itself
-            act(Press::Next);
-    } else if (text == "Start") {
+    using Page = cUpdateFlow::Page;
+    // The run answers once the step that showed the page has returned.
+    switch (page) {
+    case Page::Welcome:
+    case Page::InstallPrompt:
+    case Page::DriverInstalled:
+        act(Press::Next);
+        break;
+    case Page::Connect:
+        m_phase = Phase::Detecting;
+        act(Press::Next);
+        break;
+    case Page::UpdateRequired:
+        m_phase = Phase::Connecting;
+        act(Press::Next);
+        break;
+    case Page::Disconnect:
         // The driver branch, after a second detection found nothing.
         if (m_options.noDriver)
             finish(ExitCode::NoDevice, QStringLiteral("not-found"), Press::Nothing);
         else
             act(Press::Next);
-    } else if (text == "Detecting AIS - not found") {
+        break;
+    case Page::Switching:
+    case Page::Connecting:
+    case Page::Restarting:
+        m_phase = Phase::Connecting;
+        break;
+    case Page::UpdateInProgress:
+        m_phase = Phase::Transfer;
+        transferBegun = true;
+        m_fileSize = QFileInfo(m_flow.updateFilePath()).size();
+        m_transferClock.start();
+        m_lastPercent = -1;
+        break;
+    case Page::Confirming:
+        m_phase = Phase::Confirming;
+        break;
+    default:
+        break;
+    }
+    if (m_phase != Phase::Transfer && m_deadlinePassed)
+        checkDeadline();
+}
+
+void cBatchRun::onEnding(cUpdateFlow::Ending ending)
+{
+    if (m_exitCode >= 0)
+        return;
+    using Ending = cUpdateFlow::Ending;
+    // Every ending presses its page's first button, Close or Cancel, which ends the run.
+    switch (ending) {
+    case Ending::Updated:
+        finish(ExitCode::Ok, QStringLiteral("updated"), Press::Next);
+        break;
+    case Ending::Sent:
+        tellUser("quaymend: warning: the update file was sent, but the device was not asked for its new "
+                 "version (--no-confirm).\n");
+        finish(ExitCode::Ok, QStringLiteral("sent"), Press::Next);
+        break;
+    case Ending::UpToDate:
+        finish(ExitCode::Ok, QStringLiteral("up-to-date"), Press::Next);
+        break;
+    case Ending::NoUpdateFile:
+        finish(ExitCode::NoUpdateFile, QStringLiteral("no-update-file"), Press::Next);
+        break;
+    case Ending::NotFound:
         // With a time bound the run keeps looking for the device until the bound; without, the
         // user has to see to the device first.
         if (m_options.timeoutSeconds > 0 && !m_deadlinePassed)
             act(Press::Retry);
         else
             finish(ExitCode::NoDevice, QStringLiteral("not-found"), Press::Next);
-    } else if (text == "Detecting AIS - up-to-date") {
-        finish(ExitCode::Ok, QStringLiteral("up-to-date"), Press::Next);
-    } else if (text == "Detecting AIS - No update file") {
-        finish(ExitCode::NoUpdateFile, QStringLiteral("no-update-file"), Press::Next);
-    } else if (text == "AIS driver install - failed") {
+        break;
+    case Ending::DriverFailed:
         finish(ExitCode::NoDevice, QStringLiteral("not-found"), Press::Next);
-    } else if (text == "Booting" || text == "Connecting" || text == "Updating - retry") {
-        m_phase = Phase::Connecting;
-    } else if (text == "Updating") {
-        m_phase = Phase::Transfer;
-        transferBegun = true;
-        m_fileSize = QFileInfo(m_dialog->updateFilePath()).size();
-        m_transferClock.start();
-        m_lastPercent = -1;
-    } else if (text == "Connecting - failed") {
+        break;
+    case Ending::ConnectFailed:
         finish(ExitCode::NoBootLoader, QStringLiteral("connect-failed"), Press::Next);
-    } else if (text == "Updating - complete") {
-        if (m_options.noConfirm) {
-            tellUser("quaymend: warning: the update file was sent, but the device was not asked for its new "
-                     "version (--no-confirm).\n");
-            finish(ExitCode::Ok, QStringLiteral("sent"), Press::Next);
-        } else {
-            m_phase = Phase::Confirming;
-        }
-    } else if (text.startsWith("Confirming - confirmed ")) {
-        finish(ExitCode::Ok, QStringLiteral("updated"), Press::Next);
-    } else if (text.startsWith("Confirming - device reports ") || text == "Confirming - no answer") {
+        break;
+    case Ending::UpdateFailed:
+        finish(ExitCode::UpdateFailed, QStringLiteral("update-failed"), Press::Next);
+        break;
+    case Ending::PortError:
+        finish(ExitCode::PortOrFileError, QStringLiteral("port-error"), Press::Next);
+        break;
+    case Ending::FileError:
+        finish(ExitCode::PortOrFileError, QStringLiteral("file-error"), Press::Next);
+        break;
+    case Ending::NotConfirmed:
+    case Ending::NoAnswer:
         // Cancel or Close: the page's first button ends the run either way.
         finish(ExitCode::NotConfirmed, QStringLiteral("not-confirmed"), Press::Next);
-    } else if (text == "Updating - failed") {
-        finish(ExitCode::UpdateFailed, QStringLiteral("update-failed"), Press::Next);
-    } else if (text == "Updating - xmodem port error") {
-        finish(ExitCode::PortOrFileError, QStringLiteral("port-error"), Press::Next);
-    } else if (text == "Updating - xmodem file error") {
-        finish(ExitCode::PortOrFileError, QStringLiteral("file-error"), Press::Next);
+        break;
     }
     if (m_phase != Phase::Transfer && m_deadlinePassed)
         checkDeadline();
 }
 
-void cBatchRun::onProgress(int percent)
+void cBatchRun::onProgress(cUpdateFlow::Progress progress, int percent)
 {
+    if (progress != cUpdateFlow::Progress::Percent)
+        return;
+    percent = qAbs(percent);
     if (percent == m_lastPercent || m_phase == Phase::Done)
         return;
     m_lastPercent = percent;
@@ -205,9 +233,9 @@ void cBatchRun::act(Press press)
         if (m_exitCode >= 0)
             return;
         if (press == Press::Next)
-            m_dialog->stepWizard();
+            m_flow.next();
         else
-            m_dialog->retry();
+            m_flow.retry();
     });
 }
 
@@ -224,7 +252,7 @@ void cBatchRun::finish(int exitCode, const QString &outcome, Press press)
     // The page's own button closes the run, so that the log ends with the line the window would
     // write ("Complete", "Connect failed", "Driver install failed").
     QTimer::singleShot(0, this, [this, exitCode, outcome] {
-        m_dialog->stepWizard();
+        m_flow.next();
         m_phase = Phase::Done;
         m_exitCode = exitCode;
         m_outcome = outcome;
@@ -261,7 +289,7 @@ void cBatchRun::tellUser(const QByteArray &text)
 
 QVariantMap cBatchRun::resultFields() const
 {
-    const Quaymend::RunRecord &record = m_dialog->runRecord();
+    const cUpdateFlow::RunRecord &record = m_flow.runRecord();
     QVariantMap fields;
     if (!record.deviceKind.isEmpty()) {
         fields.insert(QStringLiteral("device"), record.deviceKind);
@@ -374,8 +402,6 @@ void quietDiagnostics()
 
 int runBatch(const CommandLine &commandLine, const UpdateSource &source)
 {
-    // The run ends when the wizard says so, not when its window closes.
-    QApplication::setQuitOnLastWindowClosed(false);
     QFile out;
     out.open(stdout, QIODevice::WriteOnly);
     QFile progress;
@@ -389,7 +415,7 @@ int runBatch(const CommandLine &commandLine, const UpdateSource &source)
 
     cBatchRun run({ commandLine.json, commandLine.noDriver, commandLine.timeoutSeconds, commandLine.noConfirm }, source, &out,
                   terminal ? &progress : nullptr);
-    run.dialog().bindToDevice(commandLine.serialNumber, commandLine.portName);
+    run.flow().bindToDevice(commandLine.serialNumber, commandLine.portName);
 
 #ifndef Q_OS_WIN
     // Ctrl-C, a polite kill and a hang-up reach the run through its event loop, never in the middle of

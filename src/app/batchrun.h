@@ -1,22 +1,19 @@
 #pragma once
 
 #include "app/commandline.h"
+#include "wizard/updateflow.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
 class QIODevice;
-class Quaymend;
 
-// An unattended run of the very same wizard: the dialog lives on whatever platform the
-// application has (offscreen for a batch run), its prompts that offer "Start" or "Next..." are
-// answered at once, and the run ends at the first page that would wait for a decision, pressing
-// that page's button as a user would so that the update log ends as it does in the window. What
-// happens is told on out: the update-log lines as written, or one JSON object a line.
+// An unattended run: a view of the very same flow as the window, without any widget. The pages
+// that offer "Start" or "Next..." are answered at once, and the run ends on the first ending,
+// pressing that page's button as a user would so that the update log ends as it does in the
+// window. What happens is told on out: the update-log lines as written, or one JSON object a line.
 class cBatchRun : public QObject
 {
     Q_OBJECT
@@ -34,10 +31,10 @@ public:
     cBatchRun(const Options &options, const UpdateSource &source, QIODevice *out, QIODevice *progress = nullptr);
     ~cBatchRun() override;
 
-    // Runs the wizard until its end; returns the exit code.
+    // Runs the flow until its end; returns the exit code.
     int run();
 
-    Quaymend &dialog() { return *m_dialog; }
+    cUpdateFlow &flow() { return m_flow; }
     // "updated", "sent", "up-to-date", "no-update-file", "not-found", "connect-failed",
     // "update-failed", "not-confirmed", "port-error", "file-error", "timeout", "interrupted".
     QString outcome() const { return m_outcome; }
@@ -46,16 +43,14 @@ public slots:
     // Ctrl-C: ends the run unless a transfer or its confirmation is under way, which is never cut off.
     void interrupt();
 
-signals:
-    // Every update-log line, before the run acts on it.
-    void lineLogged(const QByteArray &text);
-
 private:
     enum class Phase { Detecting, Connecting, Transfer, Confirming, Done };
     enum class Press { Nothing, Next, Retry };
 
     void onLogLine(const QDateTime &when, const QString &timestamp, const QByteArray &text);
-    void onProgress(int percent);
+    void onPage(cUpdateFlow::Page page);
+    void onEnding(cUpdateFlow::Ending ending);
+    void onProgress(cUpdateFlow::Progress progress, int percent);
     void act(Press press);
     void finish(int exitCode, const QString &outcome, Press press);
     void checkDeadline();
@@ -68,7 +63,6 @@ private:
     Options m_options;
     QIODevice *m_out;
     QIODevice *m_progress;
-    std::unique_ptr<Quaymend> m_dialog;
     Phase m_phase = Phase::Detecting;
     int m_exitCode = -1;
     QString m_outcome;
@@ -78,4 +72,7 @@ private:
     QElapsedTimer m_transferClock;
     bool m_barShown = false;
     bool m_deadlinePassed = false;
+    // Last: it is destroyed first, waiting for a transfer it still runs (the run never leaves
+    // during one), while everything its signals reach is still there.
+    cUpdateFlow m_flow;
 };

@@ -21,6 +21,15 @@ void printTo(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// Where update files are looked for, from the command line; on false, what is wrong has been said.
+bool resolveSource(const CommandLine &commandLine, UpdateSource &source, QString &error)
+{
+    if (resolveUpdateSource(commandLine.sourceArgument, QCoreApplication::applicationDirPath(), source, error))
+        return true;
+    printTo(stderr, QStringLiteral("quaymend: ") + error);
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -42,27 +51,25 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         UpdateSource source;
         QString error;
-        if (!resolveUpdateSource(commandLine.sourceArgument, QCoreApplication::applicationDirPath(), source, error)) {
-            printTo(stderr, QStringLiteral("quaymend: ") + error);
-            return ExitCode::BadCommandLine;
-        }
-        return runCheck(source);
+        return resolveSource(commandLine, source, error) ? runCheck(source) : ExitCode::BadCommandLine;
     }
     case RunMode::List: {
         QCoreApplication app(argc, argv);
         return runList(commandLine);
     }
-    case RunMode::Batch:
+    case RunMode::Batch: {
+        // No window, no display: an application object without a platform.
+        quietDiagnostics();
+        QCoreApplication app(argc, argv);
+        installTranslations(app);
+        UpdateSource source;
+        QString error;
+        return resolveSource(commandLine, source, error) ? runBatch(commandLine, source) : ExitCode::BadCommandLine;
+    }
     case RunMode::Window:
         break;
     }
 
-    // A batch run needs no display: its window lives on the offscreen platform, which has to be
-    // chosen before the application object exists.
-    if (commandLine.mode == RunMode::Batch) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        quietDiagnostics();
-    }
     useWholeScaleFactors();
     auto app = std::make_unique<QApplication>(argc, argv);
     // Lets a Wayland desktop match the window to the installed desktop entry and its icon.
@@ -71,18 +78,14 @@ int main(int argc, char *argv[])
 
     UpdateSource source;
     QString error;
-    if (!resolveUpdateSource(commandLine.sourceArgument, QCoreApplication::applicationDirPath(), source, error)) {
-        printTo(stderr, QStringLiteral("quaymend: ") + error);
-        if (commandLine.mode == RunMode::Window)
-            QMessageBox::critical(nullptr, QStringLiteral("Quaymend"), error);
+    if (!resolveSource(commandLine, source, error)) {
+        QMessageBox::critical(nullptr, QStringLiteral("Quaymend"), error);
         return ExitCode::BadCommandLine;
     }
-    if (commandLine.mode == RunMode::Batch)
-        return runBatch(commandLine, source);
 
     auto dialog = std::make_unique<Quaymend>();
-    dialog->setUpdateSource(source);
-    dialog->bindToDevice(commandLine.serialNumber, commandLine.portName);
+    dialog->flow().setUpdateSource(source);
+    dialog->flow().bindToDevice(commandLine.serialNumber, commandLine.portName);
     dialog->show();
     const int result = app->exec();
     dialog.reset();

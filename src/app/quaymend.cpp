@@ -1,9 +1,9 @@
 #include "app/quaymend.h"
 
 #include "app/pagehtml.h"
+#include "app/pages.h"
 #include "app/version.h"
 #include "support/trace.h"
-#include "update/xmodem1ksend.h"
 
 #include <QClipboard>
 #include <QCloseEvent>
@@ -13,7 +13,6 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QSessionManager>
-#include <QTimer>
 
 namespace {
 
@@ -24,6 +23,11 @@ constexpr int dialogHeight = 367;
 constexpr int buttonWidth = 100;
 constexpr int buttonHeight = 30;
 constexpr int referenceDpi = 96;
+
+// No close or minimise button while the device's flash is being written.
+constexpr Qt::WindowFlags transferWindowFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
+constexpr Qt::WindowFlags normalWindowFlags
+    = Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
 
 // The design size of a button at this dialog's DPI.
 QSize designButtonSize(const QWidget *dialog)
@@ -60,26 +64,12 @@ static void initResources()
 Quaymend::Quaymend(QWidget *parent, Qt::WindowFlags flags)
     : QDialog(parent, flags)
     , pageView(nullptr)
-    , wizardState(StateConnect)
-    , retryState(StateConnect)
-    , notFoundShown(false)
-    , bootLoaderOnly(false)
-    , timerCode(0)
-    , transferThread(nullptr)
-    , updateAttempts(0)
-    , detectScansLeft(0)
-    , bootScansLeft(0)
-    , updateDirectory(QCoreApplication::applicationDirPath())
     , busy(false)
-    , updateUnderWay(false)
-    , keepAwakeFailureLogged(false)
-    , confirmUpdate(true)
-    , confirmWaitMs(confirmTimeoutMs)
 {
     initResources();
     ui.setupUi(this);
     pageView = new cPageView(ui.InfoText);
-    setWindowFlags(Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(normalWindowFlags);
 
     // Qt scales whole device pixel ratios itself (useWholeScaleFactors) and then reports the DPI
     // left over; only that remainder enlarges the window here, so it is never scaled twice.
@@ -101,17 +91,16 @@ Quaymend::Quaymend(QWidget *parent, Qt::WindowFlags flags)
     ui.ProgressBar->hide();
     ui.CopyLogButton->hide();
 
-    showPage({ tr("Welcome"),
-               tr("This software will install or update the USB device driver necessary to communicate with "
-                  "your AIS device and update the AIS device firmware to ensure optimum performance."),
-               tr("It is recommended that all other applications are closed before proceeding."), tr("Start"),
-               tr("to proceed"), QString(), QString() });
-    log("Welcome screen");
+    connect(&m_flow, &cUpdateFlow::pageChanged, this, &Quaymend::onPage);
+    connect(&m_flow, &cUpdateFlow::progressChanged, this, &Quaymend::onProgress);
+    connect(&m_flow, &cUpdateFlow::closableChanged, this, &Quaymend::onClosable);
+    connect(&m_flow, &cUpdateFlow::finished, this, &QDialog::done);
+    m_flow.start();
 
 #ifndef QT_NO_SESSIONMANAGER
     // Logging out mid-update would end the program and leave the device without an application.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
-        if (updateUnderWay && manager.allowsInteraction())
+        if (!m_flow.closable() && manager.allowsInteraction())
             manager.cancel();
     });
 #endif
@@ -119,13 +108,57 @@ Quaymend::Quaymend(QWidget *parent, Qt::WindowFlags flags)
 
 Quaymend::~Quaymend()
 {
-    // The sender's destructor waits for a running transfer, which still uses serialPort.
-    delete transferThread;
-    transferThread = nullptr;
     if (busy) {
         while (QGuiApplication::overrideCursor())
             QGuiApplication::restoreOverrideCursor();
         removeEventFilter(&busyFilter);
+    }
+}
+
+void Quaymend::onPage(cUpdateFlow::Page page, const cUpdateFlow::PageFacts &facts)
+{
+    showPage(pageText(page, facts));
+    ui.CopyLogButton->setVisible(offersCopyLog(page));
+}
+
+void Quaymend::onProgress(cUpdateFlow::Progress progress, int percent)
+{
+    switch (progress) {
+    case cUpdateFlow::Progress::Hidden:
+        ui.ProgressBar->hide();
+        break;
+    case cUpdateFlow::Progress::Busy:
+        setProgressBusy();
+        break;
+    case cUpdateFlow::Progress::Percent:
+        if (m_flow.page() != cUpdateFlow::Page::Installing) {
+            setProgressPercent(percent);
+            break;
+        }
+        // The installer holds the thread: the event loop draws nothing meanwhile, so each step is
+        // drawn here, and the bar laid out and drawn when it first appears.
+        if (ui.ProgressBar->isHidden()) {
+            ui.ProgressBar->show();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            repaint();
+        }
+        setProgressPercent(percent);
+        ui.ProgressBar->repaint();
+        break;
+    }
+}
+
+void Quaymend::onClosable(bool, bool closeButton)
+{
+    // Setting window flags hides a widget, so every change is followed by show(). The toolkit adds
+    // hints of its own to the flags, so only the two buttons tell the sets apart.
+    const Qt::WindowFlags flags = closeButton ? normalWindowFlags : transferWindowFlags;
+    const Qt::WindowFlags buttons = Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+    if ((windowFlags() & buttons) != (flags & buttons)) {
+        const bool wasVisible = isVisible();
+        setWindowFlags(flags);
+        if (wasVisible)
+            show();
     }
 }
 
@@ -180,8 +213,6 @@ void Quaymend::setProgressPercent(int percent)
     if (ui.ProgressBar->invertedAppearance() != (percent < 0))
         ui.ProgressBar->setInvertedAppearance(percent < 0);
     ui.ProgressBar->setValue(qAbs(percent));
-    if (progressListener)
-        progressListener(qAbs(percent));
 }
 
 void Quaymend::setProgressBusy()
@@ -192,15 +223,9 @@ void Quaymend::setProgressBusy()
     ui.ProgressBar->setValue(0);
 }
 
-void Quaymend::scheduleTimer(int delayMs, int code)
-{
-    timerCode = code;
-    QTimer::singleShot(delayMs, this, &Quaymend::timer);
-}
-
 void Quaymend::closeEvent(QCloseEvent *event)
 {
-    if (updateUnderWay) {
+    if (!m_flow.cancel()) {
         event->ignore();
         return;
     }
@@ -209,40 +234,25 @@ void Quaymend::closeEvent(QCloseEvent *event)
 
 void Quaymend::reject()
 {
-    if (updateUnderWay)
+    if (!m_flow.cancel())
         return;
     QDialog::reject();
 }
 
-void Quaymend::setConfirmUpdate(bool confirm)
+void Quaymend::stepWizard()
 {
-    confirmUpdate = confirm;
+    m_flow.next();
+}
+
+void Quaymend::retry()
+{
+    ui.RetryButton->hide();
+    m_flow.retry();
 }
 
 void Quaymend::copylog()
 {
-    QGuiApplication::clipboard()->setText(logText, QClipboard::Clipboard);
-}
-
-void Quaymend::setUpdateSource(const UpdateSource &source)
-{
-    updateDirectory = source.directory;
-    updateFileOnly = source.onlyName;
-}
-
-void Quaymend::setProgressListener(std::function<void(int percent)> listener)
-{
-    progressListener = std::move(listener);
-}
-
-void Quaymend::bindToDevice(const QString &serialNumber, const QString &portName)
-{
-    deviceFollower.bind(serialNumber, portName);
-}
-
-QString Quaymend::updateFilePath() const
-{
-    return updateFileName.isEmpty() ? QString() : updateDirectory + QLatin1Char('/') + updateFileName;
+    QGuiApplication::clipboard()->setText(m_flow.copyLog(), QClipboard::Clipboard);
 }
 
 void Quaymend::about()

@@ -11,7 +11,7 @@ int runCheck(const UpdateSource &source);
 // object a line; ExitCode::NoDevice when there is none.
 int runList(const CommandLine &commandLine);
 
-// Runs the whole wizard unattended on whatever platform the application object has (offscreen).
+// Runs the update's flow unattended, with no window and no display: a QCoreApplication is enough.
 int runBatch(const CommandLine &commandLine, const UpdateSource &source);
 
 // Keeps standard error of an unattended run for its progress bar and real errors: the developer

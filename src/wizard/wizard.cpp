@@ -1,15 +1,13 @@
-#include "app/quaymend.h"
+#include "wizard/updateflow.h"
+
 #include "support/regularfile.h"
 #include "support/trace.h"
 #include "update/xmodem1ksend.h"
-#include "wizard/pages.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProgressBar>
-#include <QPushButton>
 
 #include <chrono>
 
@@ -17,27 +15,18 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr int detectScans = 600;
 constexpr milliseconds detectInterval { 50 };
 // The device needs time to restart into its boot loader before its new port can show up.
 constexpr milliseconds bootloaderFirstScanDelay { 2000 };
-constexpr int bootloaderScans = 100;
 constexpr milliseconds bootloaderScanInterval { 200 };
 // Also gives the transfer thread time to let go of the port before the GUI thread opens it again.
 constexpr milliseconds retryDelay { 1000 };
 // Often enough for a smooth bar; each poll wakes the GUI thread, and a bench runs many wizards at once.
 constexpr milliseconds transferPollInterval { 50 };
 constexpr milliseconds driverBranchDelay { 0 };
-// Handshakes and transfers draw on the same series.
-constexpr int attemptsPerSeries = 6;
 // The sender sets its final status just before it closes the port; this bounds the wait for that.
 constexpr milliseconds transferEndWait { 2000 };
 constexpr milliseconds confirmScanInterval { 50 };
-
-// No close or minimise button while the device's flash is being written.
-constexpr Qt::WindowFlags transferWindowFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
-constexpr Qt::WindowFlags normalWindowFlags
-    = Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
 
 int ms(milliseconds delay)
 {
@@ -46,19 +35,10 @@ int ms(milliseconds delay)
 
 } // namespace
 
-void Quaymend::setUpdateUnderWay(bool underWay, bool closeButton)
+void cUpdateFlow::setUpdateUnderWay(bool underWay, bool closeButton)
 {
-    updateUnderWay = underWay;
-    // Setting window flags hides a widget, so every change is followed by show(). The toolkit adds
-    // hints of its own to the flags, so only the two buttons tell the sets apart.
-    const Qt::WindowFlags flags = underWay || !closeButton ? transferWindowFlags : normalWindowFlags;
-    const Qt::WindowFlags buttons = Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
-    if ((windowFlags() & buttons) != (flags & buttons)) {
-        const bool wasVisible = isVisible();
-        setWindowFlags(flags);
-        if (wasVisible)
-            show();
-    }
+    m_updateUnderWay = underWay;
+    emit closableChanged(!underWay, !underWay && closeButton);
     if (!underWay) {
         keepAwake.release();
         return;
@@ -71,7 +51,7 @@ void Quaymend::setUpdateUnderWay(bool underWay, bool closeButton)
     }
 }
 
-void Quaymend::logUpdateFile()
+void cUpdateFlow::logUpdateFile()
 {
     // A file that cannot be read here is the sender's to report, as "Updating - xmodem file error".
     const QString path = updateFilePath();
@@ -81,100 +61,99 @@ void Quaymend::logUpdateFile()
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (!hash.addData(&file))
         return;
-    record.filePath = path;
-    record.fileSize = file.size();
-    record.fileSha256 = hash.result().toHex();
-    log("Update file: " + QFileInfo(path).fileName().toUtf8() + ", " + QByteArray::number(record.fileSize)
-        + " bytes, SHA-256 " + record.fileSha256);
+    m_record.filePath = path;
+    m_record.fileSize = file.size();
+    m_record.fileSha256 = hash.result().toHex();
+    log("Update file: " + QFileInfo(path).fileName().toUtf8() + ", " + QByteArray::number(m_record.fileSize)
+        + " bytes, SHA-256 " + m_record.fileSha256);
 }
 
-void Quaymend::stepWizard()
+void cUpdateFlow::stepWizard()
 {
-    ui.CopyLogButton->hide();
-
     // Where a new attempt of the update starts: a device without application gets no boot command.
     const WizardState attemptState = bootLoaderOnly ? StateBootloaderConnect : StateBoot;
 
     switch (wizardState) {
     case StateDisconnect:
         log("Start");
-        showPage(pageDisconnect());
+        showPage(Page::Disconnect);
         wizardState = StateInstallPrompt;
         break;
 
     case StateInstallPrompt:
         log("Disconnect");
-        showPage(pageInstallPrompt());
+        showPage(Page::InstallPrompt);
         wizardState = StateInstallDriver;
         break;
 
     case StateInstallDriver:
         log("AIS driver install");
-        showPage(pageInstalling());
+        showPage(Page::Installing);
         if (installDriver()) {
             log("AIS driver install - successful");
             wizardState = StateConnect;
-            showPage(pageDriverInstalled());
+            showPage(Page::DriverInstalled);
         } else {
             log("AIS driver install - failed");
-            ui.CopyLogButton->show();
             wizardState = StateDriverFailed;
-            showPage(pageDriverFailed());
+            endOn(Page::DriverFailed, Ending::DriverFailed);
         }
         break;
 
     case StateConnect:
         log("Connect");
-        ui.ProgressBar->hide();
-        showPage(pageConnect());
+        setProgress(Progress::Hidden);
+        showPage(Page::Connect);
         wizardState = StateDetect;
-        detectScansLeft = detectScans;
+        detectScansLeft = m_limits.detectScans;
         break;
 
     case StateDetect: {
-        if (detectScansLeft == detectScans) {
+        if (detectScansLeft == m_limits.detectScans) {
             log("Detecting AIS");
-            showPage(pageDetecting());
-            setProgressBusy();
+            showPage(Page::Detecting);
+            setProgress(Progress::Busy);
         }
         bool identified = false;
         if (detectScansLeft > 0) {
             --detectScansLeft;
             // An outcome without a page of its own is no device this cycle: it must not leave the
-            // wizard without a page and without a timer.
+            // run without a page and without a timer.
             identified = scanApplicationPort() && detection.outcome != DetectionOutcome::NotRecognised;
         }
         if (identified) {
             log("Detecting AIS - found");
             log(detection.reply);
             log(detection.updateVersion.toUtf8());
-            ui.ProgressBar->hide();
+            setProgress(Progress::Hidden);
+            PageFacts facts;
+            facts.device = detection;
             switch (detection.outcome) {
             case DetectionOutcome::UpToDate:
                 log("Detecting AIS - up-to-date");
                 wizardState = StateFinished;
-                showPage(pageUpToDate(detection));
+                endOn(Page::UpToDate, Ending::UpToDate, facts);
                 break;
             case DetectionOutcome::UpdateRequired:
                 log("Detecting AIS - update required");
-                updateAttempts = attemptsPerSeries;
+                updateAttempts = m_limits.attemptsPerSeries;
                 if (const DeviceType *type = identifyDevice(detection.reply))
-                    record.deviceKind = QLatin1String(type->description);
-                record.portName = applicationPortName;
-                record.versionBefore = QString::fromLatin1(detection.reply);
-                record.versionAfter.clear();
+                    m_record.deviceKind = QLatin1String(type->description);
+                m_record.portName = applicationPortName;
+                m_record.versionBefore = QString::fromLatin1(detection.reply);
+                m_record.versionAfter.clear();
                 if (bootLoaderOnly) {
                     wizardState = StateBootloaderConnect;
-                    bootScansLeft = bootloaderScans;
+                    bootScansLeft = m_limits.bootloaderScans;
                 } else {
                     wizardState = StateBoot;
                 }
-                showPage(pageUpdateRequired(detection));
+                showPage(Page::UpdateRequired, facts);
                 break;
             case DetectionOutcome::NoUpdateFile:
                 log("Detecting AIS - No update file");
                 wizardState = StateFinished;
-                showPage(pageNoUpdateFile(detection));
+                endOn(Page::NoUpdateFile, Ending::NoUpdateFile, facts);
                 break;
             case DetectionOutcome::NotRecognised:
                 break;
@@ -182,18 +161,17 @@ void Quaymend::stepWizard()
         } else if (detectScansLeft > 0) {
             scheduleTimer(ms(detectInterval), StateDetect);
         } else if (!notFoundShown) {
-            ui.ProgressBar->hide();
+            setProgress(Progress::Hidden);
             notFoundShown = true;
             log("Detecting AIS - not found");
             logPreflight();
-            showPage(pageNotFound());
-            ui.CopyLogButton->show();
             wizardState = StateConnectFailed;
             retryState = StateConnect;
+            endOn(Page::NotFound, Ending::NotFound);
         } else {
             // The user has seen "not found" once and retried: offer the driver installation. The
-            // busy detection page has no button, so the wizard moves on by itself.
-            ui.ProgressBar->hide();
+            // busy detection page has no button, so the run moves on by itself.
+            setProgress(Progress::Hidden);
             wizardState = StateDisconnect;
             scheduleTimer(ms(driverBranchDelay), StateDisconnect);
         }
@@ -203,19 +181,19 @@ void Quaymend::stepWizard()
     case StateBoot:
         log("Booting");
         setUpdateUnderWay(true);
-        showPage(pageSwitching());
-        setProgressBusy();
+        showPage(Page::Switching);
+        setProgress(Progress::Busy);
         usbBoot();
         scheduleTimer(ms(bootloaderFirstScanDelay), StateBootloaderConnect);
-        bootScansLeft = bootloaderScans;
+        bootScansLeft = m_limits.bootloaderScans;
         log("Connecting");
         break;
 
     case StateBootloaderConnect: {
         // A device without application gets no boot command: its update is under way from here.
-        if (bootLoaderOnly && bootScansLeft == bootloaderScans)
+        if (bootLoaderOnly && bootScansLeft == m_limits.bootloaderScans)
             setUpdateUnderWay(true);
-        showPage(pageConnecting());
+        showPage(Page::Connecting);
         bool portFound = false;
         if (bootScansLeft > 0) {
             --bootScansLeft;
@@ -227,12 +205,12 @@ void Quaymend::stepWizard()
             if (usbBootHandshake()) {
                 log("Connecting - connected");
                 setUpdateUnderWay(true);
-                showPage(pageUpdateInProgress());
+                showPage(Page::UpdateInProgress);
                 logUpdateFile();
                 // One thread object for the whole run: every attempt sends the file chosen first.
                 if (!transferThread)
                     transferThread = new cXmodem1KSend(
-                        (updateDirectory + QLatin1Char('/') + updateFileName).toUtf8().toStdString(),
+                        (m_source.directory + QLatin1Char('/') + updateFileName).toUtf8().toStdString(),
                         &serialPort);
                 transferThread->startTransfer();
                 log("Updating");
@@ -240,12 +218,13 @@ void Quaymend::stepWizard()
             } else if (--updateAttempts <= 0) {
                 log("Connecting - failed");
                 setUpdateUnderWay(false);
-                record.attemptsUsed = attemptsPerSeries;
-                showPage(pageConnectFailed());
-                ui.ProgressBar->hide();
+                m_record.attemptsUsed = m_limits.attemptsPerSeries;
                 wizardState = StateFinished;
-                updateAttempts = attemptsPerSeries;
+                updateAttempts = m_limits.attemptsPerSeries;
                 retryState = attemptState;
+                showPage(Page::ConnectFailed);
+                setProgress(Progress::Hidden);
+                emit ended(Ending::ConnectFailed, m_record);
             } else {
                 log("Connecting - retry");
                 scheduleTimer(ms(retryDelay), attemptState);
@@ -257,7 +236,7 @@ void Quaymend::stepWizard()
         if (bootScansLeft == 0)
             setUpdateUnderWay(false);
         if (bootScansLeft > 0 || bootLoaderOnly) {
-            QM_TRACE("Quaymend::stepWizard") << "Rescanning:" << bootScansLeft;
+            QM_TRACE("cUpdateFlow::stepWizard") << "Rescanning:" << bootScansLeft;
             scheduleTimer(ms(bootloaderScanInterval), StateBootloaderConnect);
         } else {
             log("Connecting - retry");
@@ -284,17 +263,16 @@ void Quaymend::stepWizard()
                 log("Updating - failed");
                 // This page keeps the transfer's title bar; closing it by the window manager works.
                 setUpdateUnderWay(false, false);
-                record.attemptsUsed = attemptsPerSeries;
-                ui.ProgressBar->hide();
-                showPage(pageUpdateFailed());
-                ui.CopyLogButton->show();
-                updateAttempts = attemptsPerSeries;
+                m_record.attemptsUsed = m_limits.attemptsPerSeries;
+                setProgress(Progress::Hidden);
+                updateAttempts = m_limits.attemptsPerSeries;
                 wizardState = StateFinished;
                 retryState = attemptState;
+                endOn(Page::UpdateFailed, Ending::UpdateFailed);
             } else {
                 log("Updating - retry");
                 increaseXmodemTimeout();
-                showPage(pageRestarting());
+                showPage(Page::Restarting);
                 scheduleTimer(ms(retryDelay), attemptState);
             }
             break;
@@ -304,7 +282,7 @@ void Quaymend::stepWizard()
             // older than the status, so the bar is brought up to date here.
             setProgressPercent(transferThread->progress);
             log("Updating - complete");
-            record.attemptsUsed = attemptsPerSeries - updateAttempts + 1;
+            m_record.attemptsUsed = m_limits.attemptsPerSeries - updateAttempts + 1;
             if (confirmUpdate) {
                 // The boot loader has the file; only the device's own answer tells that it took it.
                 // The version of the file this transfer sent, whatever was chosen since.
@@ -315,24 +293,20 @@ void Quaymend::stepWizard()
             } else {
                 setUpdateUnderWay(false);
                 wizardState = StateFinished;
-                showPage(pageUpdateComplete());
+                endOn(Page::UpdateComplete, Ending::Sent);
             }
             break;
         }
         setUpdateUnderWay(false);
+        wizardState = StateFinished;
+        setProgress(Progress::Hidden);
         if (status == XmodemFileError) {
             log("Updating - xmodem file error");
-            ui.CopyLogButton->show();
-            wizardState = StateFinished;
-            ui.ProgressBar->hide();
-            showPage(pageFileError());
+            endOn(Page::FileError, Ending::FileError);
         } else {
             // XmodemPortError, and any status the sender does not define: never wait on a busy page.
             log("Updating - xmodem port error");
-            ui.CopyLogButton->show();
-            wizardState = StateFinished;
-            ui.ProgressBar->hide();
-            showPage(pagePortError());
+            endOn(Page::PortError, Ending::PortError);
         }
         break;
     }
@@ -340,9 +314,9 @@ void Quaymend::stepWizard()
     case StateConfirm:
         log("Confirming");
         setUpdateUnderWay(true);
-        showPage(pageConfirming());
-        setProgressBusy();
-        confirmDeadline = QDeadlineTimer(confirmWaitMs);
+        showPage(Page::Confirming);
+        setProgress(Progress::Busy);
+        confirmDeadline = QDeadlineTimer(m_limits.confirmWaitMs);
         scheduleTimer(ms(confirmScanInterval), StateConfirmScan);
         break;
 
@@ -358,64 +332,50 @@ void Quaymend::stepWizard()
             scheduleTimer(ms(confirmScanInterval), StateConfirmScan);
             break;
         }
-        ui.ProgressBar->hide();
+        setProgress(Progress::Hidden);
         setUpdateUnderWay(false);
-        const QString reported = QString::fromLatin1(detection.reply);
+        PageFacts facts;
+        facts.reportedVersion = QString::fromLatin1(detection.reply);
         if (!answered) {
             log("Confirming - no answer");
-            ui.CopyLogButton->show();
             wizardState = StateFinished;
             retryState = StateConfirm;
-            showPage(pageNoConfirmation());
-        } else if (reported == expectedVersion) {
+            endOn(Page::NoConfirmation, Ending::NoAnswer);
+        } else if (facts.reportedVersion == expectedVersion) {
             log("Confirming - confirmed " + detection.reply);
-            record.versionAfter = reported;
+            m_record.versionAfter = facts.reportedVersion;
             setProgressPercent(100);
             wizardState = StateFinished;
-            showPage(pageUpdateComplete(reported));
+            endOn(Page::UpdateComplete, Ending::Updated, facts);
         } else {
             log("Confirming - device reports " + detection.reply + ", expected " + expectedVersion.toUtf8());
-            ui.CopyLogButton->show();
             wizardState = StateFinished;
             // A new run from detection: the device tells again what it runs, and the file is
             // chosen afresh.
             retryState = StateDetect;
-            detectScansLeft = detectScans;
+            detectScansLeft = m_limits.detectScans;
             bootLoaderOnly = false;
             delete transferThread;
             transferThread = nullptr;
-            showPage(pageNotConfirmed(reported, expectedVersion));
+            facts.expectedVersion = expectedVersion;
+            endOn(Page::NotConfirmed, Ending::NotConfirmed, facts);
         }
         break;
     }
 
     case StateFinished:
         log("Complete");
-        done(0);
+        emit finished(0);
         break;
 
     case StateConnectFailed:
         log("Connect failed");
-        done(StateConnectFailed);
+        emit finished(StateConnectFailed);
         break;
 
     case StateDriverFailed:
         log("Driver install failed");
-        done(StateDriverFailed);
+        emit finished(StateDriverFailed);
         break;
     }
-}
-
-void Quaymend::retry()
-{
-    log("User retry");
-    wizardState = retryState;
-    ui.RetryButton->hide();
-    stepWizard();
-}
-
-void Quaymend::timer()
-{
-    wizardState = static_cast<WizardState>(timerCode);
-    stepWizard();
 }

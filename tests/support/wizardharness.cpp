@@ -57,15 +57,20 @@ bool click(QPushButton *button)
 
 } // namespace
 
-QStringList logLines(Quaymend &dialog)
+QStringList linesOf(const QString &logText)
 {
     static const QRegularExpression stamp(QStringLiteral("^.*? - \\d\\d:\\d\\d:\\d\\d\\.\\d{3} : "));
-    QStringList lines = QuaymendProbe::logText(dialog).split(QLatin1Char('\n'));
+    QStringList lines = logText.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     for (QString &line : lines)
         line.remove(stamp);
     return lines;
+}
+
+QStringList logLines(Quaymend &dialog)
+{
+    return linesOf(dialog.flow().copyLog());
 }
 
 QStringList wizardLines(Quaymend &dialog, const QStringList &extra)
@@ -88,11 +93,6 @@ QStringList ownLinesOf(const QStringList &lines, const QStringList &extra)
             kept << line;
     }
     return kept;
-}
-
-int countLine(Quaymend &dialog, const QString &line)
-{
-    return int(logLines(dialog).count(line));
 }
 
 QString pageText(Quaymend &dialog)

@@ -10,7 +10,8 @@
 // wizard wrote to the update log, clicks on prompt pages.
 namespace wizardtest {
 
-// Every update-log line of the dialog's run, timestamps stripped.
+// Every line of an update log, timestamps stripped; and those of the dialog's run.
+QStringList linesOf(const QString &logText);
 QStringList logLines(Quaymend &dialog);
 
 // The lines the state machine writes itself, in order, plus any line that equals one of extra
@@ -22,9 +23,6 @@ QStringList ownLinesOf(const QStringList &lines, const QStringList &extra = {});
 
 // The whole content of a file; empty when it cannot be read.
 QByteArray readFile(const QString &path);
-
-// How often the wizard wrote line.
-int countLine(Quaymend &dialog, const QString &line);
 
 // The page as the user reads it, one trimmed line per paragraph: the title is the first.
 QString pageTitle(Quaymend &dialog);

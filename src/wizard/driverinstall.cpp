@@ -1,10 +1,9 @@
-#include "app/quaymend.h"
+#include "wizard/updateflow.h"
+
 #include "support/driverlaunch.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEvent>
 
 #include <chrono>
 
@@ -17,12 +16,12 @@ constexpr char installerArgument[] = "/S";
 constexpr std::chrono::milliseconds installerWaitStep { 50 };
 constexpr int animationStep = 10;
 // A silent installer takes seconds to minutes; one that is still running after this is left to
-// finish on its own rather than holding the wizard for good.
+// finish on its own rather than holding the run for good.
 constexpr std::chrono::minutes installerWaitLimit { 15 };
 
 } // namespace
 
-bool Quaymend::installDriver()
+bool cUpdateFlow::installDriver()
 {
     cLaunchedProgram installer;
     const ProgramStart started
@@ -33,11 +32,8 @@ bool Quaymend::installDriver()
     if (started == ProgramStart::StartedWithoutHandle)
         return true;
 
-    // The GUI thread stays here until the installer ends: lay the bar out and draw the page now,
-    // then let the bar repaint itself on every step.
-    ui.ProgressBar->show();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    repaint();
+    // The thread stays here until the installer ends: a view draws each step as it is told, as its
+    // event loop does not run meanwhile.
     int value = 0;
     QElapsedTimer clock;
     clock.start();
@@ -45,13 +41,11 @@ bool Quaymend::installDriver()
            && clock.elapsed() < std::chrono::milliseconds(installerWaitLimit).count()) {
         // Negative values draw the bar shrinking toward its other end: rising, falling, rising...
         setProgressPercent(value);
-        ui.ProgressBar->repaint();
         value += animationStep;
         if (value > 100)
             value = -100;
     }
     setProgressPercent(100);
-    ui.ProgressBar->repaint();
     closeProgram(installer);
     return true;
 }

@@ -1,4 +1,4 @@
-#include "wizard/pages.h"
+#include "app/pages.h"
 
 #include <QCoreApplication>
 
@@ -80,6 +80,21 @@ QString versionText(const Identification &device)
         + QString::fromLatin1(device.reply).toHtmlEscaped() + QLatin1String(".") + QLatin1Char('\n')
         + QLatin1String(bodyParagraph) + QCoreApplication::translate("Quaymend", "Update version: ")
         + device.updateVersion.toHtmlEscaped() + QLatin1String(".");
+}
+
+PageText pageWelcome()
+{
+    return { QCoreApplication::translate("Quaymend", "Welcome"),
+             QCoreApplication::translate(
+                 "Quaymend",
+                 "This software will install or update the USB device driver necessary to communicate with "
+                 "your AIS device and update the AIS device firmware to ensure optimum performance."),
+             QCoreApplication::translate("Quaymend",
+                                         "It is recommended that all other applications are closed before proceeding."),
+             QCoreApplication::translate("Quaymend", "Start"),
+             QCoreApplication::translate("Quaymend", "to proceed"),
+             QString(),
+             QString() };
 }
 
 PageText pageDisconnect()
@@ -272,4 +287,54 @@ PageText pageNoConfirmation()
              QCoreApplication::translate("Quaymend", "to exit or "),
              QCoreApplication::translate("Quaymend", "Retry"),
              QCoreApplication::translate("Quaymend", "to ask it again.") };
+}
+
+PageText pageText(cUpdateFlow::Page page, const cUpdateFlow::PageFacts &facts)
+{
+    using Page = cUpdateFlow::Page;
+    switch (page) {
+    case Page::Welcome: return pageWelcome();
+    case Page::Disconnect: return pageDisconnect();
+    case Page::InstallPrompt: return pageInstallPrompt();
+    case Page::Installing: return pageInstalling();
+    case Page::DriverInstalled: return pageDriverInstalled();
+    case Page::DriverFailed: return pageDriverFailed();
+    case Page::Connect: return pageConnect();
+    case Page::Detecting: return pageDetecting();
+    case Page::UpToDate: return pageUpToDate(facts.device);
+    case Page::UpdateRequired: return pageUpdateRequired(facts.device);
+    case Page::NoUpdateFile: return pageNoUpdateFile(facts.device);
+    case Page::NotFound: return pageNotFound();
+    case Page::Switching: return pageSwitching();
+    case Page::Connecting: return pageConnecting();
+    case Page::UpdateInProgress: return pageUpdateInProgress();
+    case Page::ConnectFailed: return pageConnectFailed();
+    case Page::UpdateFailed: return pageUpdateFailed();
+    case Page::Restarting: return pageRestarting();
+    case Page::PortError: return pagePortError();
+    case Page::FileError: return pageFileError();
+    case Page::UpdateComplete:
+        return facts.reportedVersion.isEmpty() ? pageUpdateComplete() : pageUpdateComplete(facts.reportedVersion);
+    case Page::Confirming: return pageConfirming();
+    case Page::NotConfirmed: return pageNotConfirmed(facts.reportedVersion, facts.expectedVersion);
+    case Page::NoConfirmation: return pageNoConfirmation();
+    }
+    return {};
+}
+
+bool offersCopyLog(cUpdateFlow::Page page)
+{
+    using Page = cUpdateFlow::Page;
+    switch (page) {
+    case Page::DriverFailed:
+    case Page::NotFound:
+    case Page::UpdateFailed:
+    case Page::PortError:
+    case Page::FileError:
+    case Page::NotConfirmed:
+    case Page::NoConfirmation:
+        return true;
+    default:
+        return false;
+    }
 }

@@ -2,10 +2,17 @@
 
 #include "app/pagetext.h"
 #include "update/identify.h"
+#include "wizard/updateflow.h"
 
-// The wizard's pages after the Welcome page, one function per page. Every fixed text is
-// translated in the dialog's context "Quaymend".
+// The texts of the update's pages, one function per page. Every fixed text is translated in the
+// dialog's context "Quaymend".
 
+// The page the flow names, with the facts it gives.
+PageText pageText(cUpdateFlow::Page page, const cUpdateFlow::PageFacts &facts);
+// Whether a page offers "Copy Log to Clipboard": the failure pages, for support.
+bool offersCopyLog(cUpdateFlow::Page page);
+
+PageText pageWelcome();
 PageText pageDisconnect();
 PageText pageInstallPrompt();
 PageText pageInstalling();
