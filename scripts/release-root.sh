@@ -44,7 +44,7 @@ set -euo pipefail
 cache=${QUAYMEND_ROOT_CACHE:-/var/tmp/quaymend-roots}
 # The releases a root can be made of, and their Debian version numbers.
 declare -A release_number=([bookworm]=12 [trixie]=13)
-# Debian architecture -> QEMU's name for it (none for the machine's own).
+# Debian architecture -> QEMU's name for it.
 declare -A qemu_name=([arm64]=aarch64 [armhf]=arm [amd64]=x86_64)
 # The file create leaves in a root; remove deletes nothing without it.
 marker=etc/quaymend-root
