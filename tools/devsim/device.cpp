@@ -189,7 +189,9 @@ void cDevice::enterBootLoader(cApplication *application)
         devLog(QStringLiteral("no boot loader (fault no-bootloader)"));
         return;
     }
-    m_timers.push_back(m_loop.after(m_options.bootDelayMs, [this]() {
+    // One device: its boot loader starts once the application has left the bus (on a USB gadget
+    // the two cannot even be bound at once).
+    m_timers.push_back(m_loop.after(m_options.teardownDelayMs + m_options.bootDelayMs, [this]() {
         if (!bringUpBootLoaders())
             fail(QStringLiteral("could not open the boot loader port"));
         else

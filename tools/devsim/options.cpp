@@ -154,7 +154,8 @@ eParseResult parseOptions(const QStringList &arguments, cOptions &options, QStri
     add("new-version", "Version reported after an update (default: --version).", "text");
     add("serial", "USB serial number of the device's ports, application and boot loader alike (default: none).",
         "text");
-    add("boot-delay", "Time from the boot command to the boot loader port appearing (default 1000).", "ms");
+    add("boot-delay",
+        "Time from the application leaving to the boot loader port appearing (default 1000).", "ms");
     add("teardown-delay",
         "Time from the boot command to the application port going away; it answers nothing meanwhile\n"
         "(default 0: at once).", "ms");
