@@ -5,9 +5,21 @@
 # image, the update file, exactly once; prints the wall time against one device updated alone, and
 # the CPU the runs used, in all and during the transfers.
 #   scripts/bench.sh [N (default 8)] [build directory (default build)]
+#   scripts/bench.sh --usb N [build directory]
+#       the same on the kernel's own USB stack, in a virtual machine (tests/kernel/vm.sh, as root):
+#       N simulated devices as USB gadgets on N dummy_hcd controllers, found through cdc_acm and
+#       udev, each run bound to its own by serial number; prints each run's time and its transfer's
 # A benchmark, not a test: it prints figures and judges only the outcome of the runs.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+if [ "${1:-}" = "--usb" ]; then
+    count=${2:?"--usb needs a number of devices"}
+    started=$SECONDS
+    "$top/tests/kernel/gadget-update.sh" --build "${3:-$top/build}" --devices "$count" |
+        grep -E '^(gadget-update:|time:|vm.sh)'
+    echo "bench --usb $count: whole machine, boot included, $((SECONDS - started)) s"
+    exit 0
+fi
 source "$top/scripts/common.sh"
 count=${1:-8}
 build=${2:-$top/build}

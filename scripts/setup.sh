@@ -34,7 +34,7 @@ packages=(
     g++-mingw-w64-x86-64-posix
     desktop-file-utils appstream man-db file lintian debootstrap
     clang
-    qemu-system-x86 qemu-system-arm kmod cpio xz-utils zstd udev
+    qemu-system-x86 qemu-system-arm kmod cpio xz-utils zstd udev modemmanager
 )
 
 if [ -n "$arch" ]; then

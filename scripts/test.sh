@@ -38,6 +38,8 @@ if [ "${1:-}" = "--sanitize" ]; then
         >/dev/null
     cmake --build "$build" -j"$(nproc)"
     cd "$build"
+    # The real-kernel table runs in the plain build; instrumented, it would not fit CI's time.
+    export QUAYMEND_KERNEL_TABLE=0
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     export LSAN_OPTIONS=suppressions=$top/scripts/lsan-suppressions.txt:print_suppressions=0
