@@ -10,7 +10,7 @@ class tst_WizardPages : public QObject
     Q_OBJECT
 
 private slots:
-    void busyPagesOfferNoButton();
+    void installingIsThePromptMadeBusy();
     void deviceTitle_data();
     void deviceTitle();
     void versionTextShowsBothVersions();
@@ -39,18 +39,11 @@ QString plain(const QString &html)
 
 } // namespace
 
-void tst_WizardPages::busyPagesOfferNoButton()
+void tst_WizardPages::installingIsThePromptMadeBusy()
 {
-    // A busy page is one with an empty nextLabel; a stray hint or label would be rendered as a
-    // prompt without a button to click.
-    for (const PageText &page : { pageInstalling(), pageDetecting(), pageSwitching(), pageConnecting(),
-                                  pageUpdateInProgress(), pageRestarting() }) {
-        QVERIFY(!page.title.isEmpty());
-        QVERIFY2(page.nextLabel.isEmpty() && page.nextHint.isEmpty() && page.retryLabel.isEmpty()
-                     && page.retryHint.isEmpty(),
-                 qPrintable(page.title));
-    }
-    // The installing page is the prompt page made busy, with its own title.
+    // Which pages are busy, the window's tests tell page by page; a stray hint would be rendered
+    // as a prompt without a button to click.
+    QVERIFY(pageInstalling().nextHint.isEmpty() && pageInstalling().retryHint.isEmpty());
     QCOMPARE(pageInstalling().line1, pageInstallPrompt().line1);
     QCOMPARE(pageInstalling().line2, pageInstallPrompt().line2);
     QVERIFY(pageInstallPrompt().line2.contains(QLatin1String("PC.  If")));

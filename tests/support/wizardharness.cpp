@@ -117,11 +117,6 @@ bool clickNext(Quaymend &dialog)
     return click(QuaymendProbe::ui(dialog).NextStepButton);
 }
 
-bool clickRetry(Quaymend &dialog)
-{
-    return click(QuaymendProbe::ui(dialog).RetryButton);
-}
-
 bool hasCloseButton(Quaymend &dialog)
 {
     return dialog.windowFlags().testFlag(Qt::WindowCloseButtonHint);

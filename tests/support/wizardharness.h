@@ -28,10 +28,9 @@ QByteArray readFile(const QString &path);
 QString pageTitle(Quaymend &dialog);
 QString pageText(Quaymend &dialog);
 
-// Clicks NextStepButton or RetryButton like a user would. False when the button is not on
-// screen (a busy page has none), so a test cannot click through a page it did not expect.
+// Clicks NextStepButton like a user would. False when the button is not on screen (a busy page
+// has none), so a test cannot click through a page it did not expect.
 bool clickNext(Quaymend &dialog);
-bool clickRetry(Quaymend &dialog);
 
 // Whether the title bar offers the close and minimise buttons.
 bool hasCloseButton(Quaymend &dialog);
