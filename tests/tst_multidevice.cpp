@@ -292,6 +292,9 @@ void tst_MultiDevice::followerChoice_data()
         << QString() << QString() << portOf("ttyACM1", "", "1-1", "1/2")
         << QList<cPortInfo> { portOf("ttyACM0", "", "1-1", "1/3"), portOf("ttyACM1", "", "1-1", "1/2") } << "ttyACM0" << 1
         << true;
+    QTest::newRow("application listed, its USB device already gone from sysfs")
+        << QString() << QString() << portOf("ttyACM0", "A", "1-1", "1/2")
+        << QList<cPortInfo> { portOf("ttyACM0", "A", "", "") } << "" << 0 << true;
     QTest::newRow("device without application: its boot loader is the port it answered on")
         << QString() << QString() << portOf("ttyACM0", "A", "1-1", "1/2")
         << QList<cPortInfo> { portOf("ttyACM0", "A", "1-1", "1/2") } << "ttyACM0" << 1 << false;

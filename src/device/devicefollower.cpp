@@ -56,7 +56,11 @@ bool cDeviceFollower::isOwnPort(const cPortInfo &port) const
 
 bool cDeviceFollower::isApplicationPort(const cPortInfo &port) const
 {
-    return !m_applicationDevice.isEmpty() && port.usbDevice == m_applicationDevice;
+    if (m_applicationDevice.isEmpty())
+        return false;
+    // The system's list can still name a port whose USB device has already gone from sysfs: the
+    // application on its way off the bus, which no longer tells its device number.
+    return port.usbDevice == m_applicationDevice || port.usbDevice.isEmpty();
 }
 
 bool cDeviceFollower::skipHeld(const cPortInfo &port, const LogFn &log)

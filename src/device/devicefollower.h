@@ -33,8 +33,9 @@ public:
     // Whether a boot loader's port belongs to the followed device (any boot loader while the
     // device is known by nothing).
     bool isOwnPort(const cPortInfo &port) const;
-    // Whether the port is still the application's, the very USB device detection found it on: it
-    // is listed for a while after the boot command, and is not the boot loader's.
+    // Whether the port is still the application's, the very USB device detection found it on (or
+    // one whose device can no longer be read while it leaves): it is listed for a while after the
+    // boot command, and is not the boot loader's.
     bool isApplicationPort(const cPortInfo &port) const;
     // True for a port another program holds; the first time for each port the log says so.
     bool skipHeld(const cPortInfo &port, const LogFn &log);
