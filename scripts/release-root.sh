@@ -263,7 +263,7 @@ bind_mount() {
 # mount_all DIR [options]: mounts what is missing; what it mounted is appended to the array
 # mounted.
 mount_all() {
-    local dir=$1 arch spec source target mode
+    local dir=$1 arch bind_arg source target mode
     shift
     [ -f "$dir/$marker" ] || die "$dir is no root made by $0 create"
     arch=$(sed -n 's/^ARCH=//p' "$dir/$marker")
@@ -284,9 +284,9 @@ mount_all() {
         mount -t tmpfs -o mode=1777,nosuid,nodev shm "$dir/dev/shm"
         mounted+=("$dir/dev/shm")
     fi
-    for spec in "${binds[@]}"; do
-        IFS=: read -r source target mode <<<"$spec"
-        [ -n "$target" ] && [ "${target#/}" != "$target" ] || die "--bind $spec: PATH must be absolute"
+    for bind_arg in "${binds[@]}"; do
+        IFS=: read -r source target mode <<<"$bind_arg"
+        [ -n "$target" ] && [ "${target#/}" != "$target" ] || die "--bind $bind_arg: PATH must be absolute"
         bind_mount "$(realpath "$source")" "$dir$target" "${mode:-rw}"
     done
 }
