@@ -35,4 +35,3 @@ struct cUsbPlace
 // where it is mounted; tests give a copy); empty for a port that is not on USB or a system that
 // does not tell.
 cUsbPlace usbPlaceOf(const QString &systemLocation, const QString &sysRoot = QStringLiteral("/sys"));
-QString usbLocationOf(const QString &systemLocation);

@@ -55,8 +55,3 @@ cUsbPlace usbPlaceOf(const QString &systemLocation, const QString &sysRoot)
 #endif
     return place;
 }
-
-QString usbLocationOf(const QString &systemLocation)
-{
-    return usbPlaceOf(systemLocation).location;
-}

@@ -6,8 +6,3 @@ cUsbPlace usbPlaceOf(const QString &, const QString &)
 {
     return {};
 }
-
-QString usbLocationOf(const QString &)
-{
-    return QString();
-}

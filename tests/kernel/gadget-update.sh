@@ -76,8 +76,8 @@ trap 'rm -rf "$work"' EXIT
 # Everything the machine needs, as shell assignments its bash reads back.
 quoted() { [ $# -eq 0 ] || printf '%q ' "$@"; }
 {
-    printf 'devsim=%q program=%q update=%q devices=%q serial=%q chatter=%q\n' \
-        "$devsim" "$program" "$update" "$devices" "$serial" "$chatter"
+    printf 'devsim=%q program=%q update=%q devices=%q serial=%q chatter=%q kernel_dir=%q\n' \
+        "$devsim" "$program" "$update" "$devices" "$serial" "$chatter" "$here"
     printf 'extra=(%s)\n' "$(quoted "$@")"
     printf 'batch_options=(%s)\n' "$(quoted "${batch_options[@]}")"
 } >"$work/config"
@@ -86,16 +86,7 @@ cat >"$work/inside.sh" <<'EOF'
 # Runs in the machine: the simulators, one batch run for each, then what they left.
 w=$1
 . "$w/config"
-waits=300 # tenths of a second for anything the machine does by itself
-# wait_for <file> <pattern>: the line, or nothing once the wait is over
-wait_for() {
-    local i
-    for ((i = 0; i < waits; i++)); do
-        grep -m1 -E "$2" "$1" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    return 1
-}
+. "$kernel_dir/waits.sh"
 if [ "$devices" -gt 1 ]; then
     # vm.sh loads dummy_hcd with one controller; a device each needs one each.
     modprobe -r dummy_hcd && modprobe dummy_hcd num="$devices" || { echo "could not reload dummy_hcd num=$devices"; exit 1; }

@@ -8,21 +8,13 @@ table=$w/table
 : >"$table"
 rule=/run/udev/rules.d/$(basename "$(ls /run/udev/rules.d/* | head -n 1)")
 sims=()
-waits=300 # tenths of a second for anything the machine does by itself
+. "$(dirname "$0")/waits.sh"
 
 # Two controllers from the start, for the rows with two devices side by side: dummy_hcd cannot be
 # reloaded once a gadget has been bound to it.
 modprobe -r dummy_hcd && modprobe dummy_hcd num=2
 
 wanted() { [ -z "$rows" ] || [[ " $rows " == *" $1 "* ]]; }
-wait_for() { # file pattern
-    local i
-    for ((i = 0; i < waits; i++)); do
-        grep -q -E "$2" "$1" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 # sim <name> <udc number> [simulator options]: one simulated device, its log in <work>/<name>.log
 sim() {
@@ -31,7 +23,7 @@ sim() {
     "$devsim" --usb-gadget --udc "dummy_udc.$udc" --image "$w/$name.img" --new-version 730400.03.00.01 "$@" \
         2>"$w/$name.log" &
     sims+=($!)
-    wait_for "$w/$name.log" 'devsim: ready' && wait_for "$w/$name.log" 'seen by the host as' ||
+    { wait_for "$w/$name.log" 'devsim: ready' && wait_for "$w/$name.log" 'seen by the host as'; } >/dev/null ||
         { echo "simulator $name did not come up"; cat "$w/$name.log"; return 1; }
     udevadm settle --timeout=30
 }
