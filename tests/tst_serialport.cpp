@@ -70,6 +70,14 @@ struct Pty
     }
 };
 
+// As the device link sets a port up for its exchanges; the pseudo-terminal ignores the speed.
+void polling(cSerialPort &port, const QString &path, int timeoutMs)
+{
+    port.setPortName(path);
+    port.setQueryMode(cPort::Polling);
+    port.setTimeout(timeoutMs);
+}
+
 QByteArray pattern(int size, int seed)
 {
     QByteArray data(size, Qt::Uninitialized);
@@ -162,9 +170,7 @@ private slots:
         Pty pty;
         QVERIFY(!pty.slavePath.isEmpty());
         cSerialPort port;
-        port.setPortName(pty.slavePath);
-        port.setQueryMode(cPort::Polling);
-        port.setTimeout(300);
+        polling(port, pty.slavePath, 300);
         if (reopen) {
             QVERIFY(port.open(QIODevice::ReadWrite));
             port.close();
@@ -195,9 +201,7 @@ private slots:
         Pty pty(true);
         QVERIFY(!pty.slavePath.isEmpty());
         cSerialPort port;
-        port.setPortName(pty.slavePath);
-        port.setQueryMode(cPort::Polling);
-        port.setTimeout(300);
+        polling(port, pty.slavePath, 300);
         QVERIFY(port.open(QIODevice::ReadWrite));
         QCOMPARE(port.write("U", 1), qint64(1));
         for (int i = 0; i < closes; ++i) {
@@ -229,9 +233,7 @@ private slots:
         auto pty = std::make_unique<Pty>();
         QVERIFY(!pty->slavePath.isEmpty());
         cSerialPort port;
-        port.setPortName(pty->slavePath);
-        port.setQueryMode(cPort::Polling);
-        port.setTimeout(5000);
+        polling(port, pty->slavePath, 5000);
         QVERIFY(port.open(QIODevice::ReadWrite));
         QVERIFY(!port.vanished());
         pty.reset();
@@ -281,9 +283,7 @@ private slots:
         Pty pty;
         QVERIFY(!pty.slavePath.isEmpty());
         cSerialPort port;
-        port.setPortName(pty.slavePath);
-        port.setQueryMode(cPort::Polling);
-        port.setTimeout(200);
+        polling(port, pty.slavePath, 200);
         QVERIFY(port.open(QIODevice::ReadWrite));
         QCOMPARE(::write(pty.master, sent.constData(), size_t(sent.size())), ssize_t(sent.size()));
         for (const QByteArray &line : lines) {
