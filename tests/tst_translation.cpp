@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QPushButton>
@@ -19,6 +20,8 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTranslator>
 #include <QXmlStreamReader>
@@ -28,9 +31,9 @@
 
 using namespace wizardtest;
 
-// The translations: which one the user's languages choose, that the German one is complete and
-// keeps the source's markup, that every page fits the fixed dialog in English and German, and that
-// the update log does not change with the language.
+// The translations: which one the user's languages choose, that each is complete and keeps the
+// source's markup, that every page fits the fixed dialog in every language and names its buttons as
+// they read, and that the update log does not change with the language.
 class tst_Translation : public QObject
 {
     Q_OBJECT
@@ -43,15 +46,22 @@ private slots:
     void tsFileComplete();
     void pagesFit_data();
     void pagesFit();
+    void updateLogStaysEnglish_data();
     void updateLogStaysEnglish();
 
 private:
     QTemporaryDir m_tmp;
+    // The English run's log, made once for every language's row to be compared with.
+    QStringList m_englishLog;
 };
 
 namespace {
 
 const QString tsDirectory = QStringLiteral(QUAYMEND_SOURCE_DIR "/translations");
+
+// Every translation the program ships; a file lost from translations/ would otherwise just drop
+// its rows.
+const QStringList shippedLanguages { "de", "es", "fr", "nl", "sv" };
 
 // "%1" and the like, and every HTML tag (opening or closing, with its attributes), sorted: a
 // translation may reorder them but must keep each one.
@@ -163,7 +173,38 @@ QList<NamedPage> catalogue()
     };
 }
 
-// What does not fit on the page now shown, one line per fault.
+// A button's label as the user reads it: without the accelerator's "&", "&&" as one "&".
+QString readLabel(const QPushButton *button)
+{
+    QString label = button->text();
+    label.replace(QLatin1String("&&"), QChar(0x1))
+        .remove(QLatin1Char('&'))
+        .replace(QChar(0x1), QLatin1Char('&'));
+    return label;
+}
+
+// The bold words of the "Click ..." sentence, the last paragraph of the page: the buttons' names.
+QStringList boldNamesInPrompt(const QTextDocument *document)
+{
+    QStringList names;
+    for (auto it = document->lastBlock().begin(); !it.atEnd(); ++it) {
+        if (it.fragment().charFormat().fontWeight() >= QFont::DemiBold)
+            names << it.fragment().text().trimmed();
+    }
+    return names;
+}
+
+// The page with the least room left under its text, over all pages shown: "<page> <text height>
+// of <viewport height> px".
+struct Tightest
+{
+    QString page;
+    qreal textHeight = 0;
+    int viewportHeight = 1;
+} tightest;
+
+// What does not fit on the page now shown, or names a button otherwise than it reads, one line
+// per fault.
 QStringList faultsOnScreen(Quaymend &dialog, const QString &page)
 {
     Ui::UpdateWizard &ui = QuaymendProbe::ui(dialog);
@@ -182,6 +223,8 @@ QStringList faultsOnScreen(Quaymend &dialog, const QString &page)
                       .arg(text->viewport()->height());
     if (text->horizontalScrollBar()->isVisible())
         faults << QStringLiteral("%1: text wider than its area").arg(page);
+    if (textHeight / text->viewport()->height() > tightest.textHeight / tightest.viewportHeight)
+        tightest = { page, textHeight, text->viewport()->height() };
 
     // Once laid out, the page stays as it is: a scroll bar that comes and goes, or a text area
     // resized again and again, is a layout that never ends (the wizard would hang on this page).
@@ -212,6 +255,17 @@ QStringList faultsOnScreen(Quaymend &dialog, const QString &page)
         }
         shown << button;
     }
+
+    // Copy Log is not named in the sentence; the prompt buttons are, in their order.
+    QStringList labels;
+    for (QPushButton *button : { ui.NextStepButton, ui.RetryButton }) {
+        if (button->isVisible())
+            labels << readLabel(button);
+    }
+    const QStringList named = boldNamesInPrompt(text->document());
+    if (!labels.isEmpty() && named != labels)
+        faults << QStringLiteral("%1: the text names \"%2\", the buttons read \"%3\"")
+                      .arg(page, named.join(QLatin1String("\", \"")), labels.join(QLatin1String("\", \"")));
     return faults;
 }
 
@@ -255,6 +309,8 @@ int fitProbeMain(int argc, char **argv)
         faults << QStringLiteral("no translation: ") + text;
     for (const QString &fault : faults)
         std::printf("FAULT %s\n", qPrintable(fault));
+    std::printf("tightest: %s, text %.0f of %d px\n", qPrintable(tightest.page), tightest.textHeight,
+                tightest.viewportHeight);
     return 0;
 }
 
@@ -274,13 +330,25 @@ void tst_Translation::pickTranslation_data()
     QTest::newRow("German") << QStringList { "de-DE", "de" } << "de";
     QTest::newRow("Austrian German") << QStringList { "de-AT" } << "de";
     QTest::newRow("underscore form") << QStringList { "de_CH" } << "de";
-    QTest::newRow("second choice") << QStringList { "fr-FR", "fr", "de-DE" } << "de";
+    QTest::newRow("French") << QStringList { "fr-FR", "fr" } << "fr";
+    QTest::newRow("Canadian French") << QStringList { "fr-CA" } << "fr";
+    QTest::newRow("Dutch") << QStringList { "nl-NL", "nl" } << "nl";
+    QTest::newRow("Flemish") << QStringList { "nl_BE" } << "nl";
+    QTest::newRow("Spanish") << QStringList { "es-ES", "es" } << "es";
+    QTest::newRow("Latin American Spanish") << QStringList { "es-419" } << "es";
+    QTest::newRow("Swedish") << QStringList { "sv-SE", "sv" } << "sv";
+    QTest::newRow("Finland Swedish") << QStringList { "sv-FI" } << "sv";
+    QTest::newRow("second choice") << QStringList { "it-IT", "it", "nl-NL" } << "nl";
+    QTest::newRow("first of two translations") << QStringList { "sv-SE", "de-DE" } << "sv";
     QTest::newRow("English first") << QStringList { "en-GB", "de-DE" } << "";
+    QTest::newRow("English between") << QStringList { "it-IT", "en-GB", "fr-FR" } << "";
     QTest::newRow("English") << QStringList { "en-US", "en" } << "";
-    QTest::newRow("no translation") << QStringList { "fr-FR", "fr" } << "";
+    QTest::newRow("no translation") << QStringList { "it-IT", "it" } << "";
     QTest::newRow("C locale") << QStringList { "C" } << "";
     QTest::newRow("nothing") << QStringList() << "";
     QTest::newRow("not a prefix") << QStringList { "dsb-DE" } << "";
+    QTest::newRow("not a prefix, French") << QStringList { "frr-DE" } << "";
+    QTest::newRow("not a prefix, Spanish") << QStringList { "est-EE" } << "";
 }
 
 void tst_Translation::pickTranslation()
@@ -294,7 +362,8 @@ void tst_Translation::tsFileComplete_data()
 {
     QTest::addColumn<QString>("path");
     const QStringList files = QDir(tsDirectory).entryList({ QStringLiteral("quaymend_*.ts") }, QDir::Files);
-    QVERIFY(files.contains(QStringLiteral("quaymend_de.ts")));
+    for (const QString &language : shippedLanguages)
+        QVERIFY2(files.contains(QStringLiteral("quaymend_%1.ts").arg(language)), qPrintable(language));
     for (const QString &name : files)
         QTest::newRow(qPrintable(name)) << QDir(tsDirectory).filePath(name);
 }
@@ -308,6 +377,8 @@ void tst_Translation::tsFileComplete()
     QString context, source;
     int messages = 0;
     QStringList faults;
+    // Context and source to translation: the form's buttons must read as the page texts name them.
+    QHash<QString, QString> translations;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
             continue;
@@ -319,6 +390,7 @@ void tst_Translation::tsFileComplete()
             ++messages;
             const QString type = xml.attributes().value(QLatin1String("type")).toString();
             const QString translation = xml.readElementText();
+            translations.insert(context + QLatin1Char('\n') + source, translation);
             const QString where = context + QStringLiteral(": \"") + source + QStringLiteral("\": ");
             if (!type.isEmpty() || translation.trimmed().isEmpty())
                 faults << where + QStringLiteral("not finished (%1)").arg(type);
@@ -336,6 +408,13 @@ void tst_Translation::tsFileComplete()
     }
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QVERIFY(messages > 50);
+    for (const char *button : { "Start", "Retry" }) {
+        const QString form = translations.value(QStringLiteral("UpdateWizard\n") + QLatin1String(button));
+        const QString pages = translations.value(QStringLiteral("Quaymend\n") + QLatin1String(button));
+        if (form != pages)
+            faults << QStringLiteral("the form's %1 button reads \"%2\", the pages name it \"%3\"")
+                          .arg(QLatin1String(button), form, pages);
+    }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 }
 
@@ -343,27 +422,54 @@ void tst_Translation::pagesFit_data()
 {
     QTest::addColumn<QStringList>("environment");
     QTest::addColumn<QString>("welcome");
+    // Qt's own Cancel where the system has Qt's translation of the language.
+    QTest::addColumn<QString>("qtLanguage");
+    QTest::addColumn<QString>("qtCancel");
 
     const QStringList dpi96 { "QT_FONT_DPI=96" };
     const QStringList dpi192 { "QT_FONT_DPI=192" };
     const QStringList dpi192Unscaled { "QT_ENABLE_HIGHDPI_SCALING=0", "QT_FONT_DPI=192" };
-    QTest::newRow("English, 96 dpi") << dpi96 + QStringList { "LANGUAGE=en" } << "Welcome";
-    QTest::newRow("English, 192 dpi") << dpi192 + QStringList { "LANGUAGE=en" } << "Welcome";
+    QTest::newRow("English, 96 dpi") << dpi96 + QStringList { "LANGUAGE=en" } << "Welcome" << "" << "Cancel";
+    QTest::newRow("English, 192 dpi") << dpi192 + QStringList { "LANGUAGE=en" } << "Welcome" << "" << "Cancel";
     QTest::newRow("English, 192 dpi, Qt not scaling")
-        << dpi192Unscaled + QStringList { "LANGUAGE=en" } << "Welcome";
-    QTest::newRow("German, 96 dpi") << dpi96 + QStringList { "LANGUAGE=de" } << "Willkommen";
-    QTest::newRow("German, 192 dpi") << dpi192 + QStringList { "LANGUAGE=de_DE" } << "Willkommen";
-    QTest::newRow("German, 192 dpi, Qt not scaling")
-        << dpi192Unscaled + QStringList { "LANGUAGE=de" } << "Willkommen";
-    QTest::newRow("German from LANG") << dpi96 + QStringList { "LANG=de_DE.UTF-8" } << "Willkommen";
+        << dpi192Unscaled + QStringList { "LANGUAGE=en" } << "Welcome" << "" << "Cancel";
     // A scale factor Qt applies as it is: every length in fractions of a pixel.
-    QTest::newRow("English, scaled by 1.25") << QStringList { "QT_SCALE_FACTOR=1.25", "LANGUAGE=en" } << "Welcome";
+    QTest::newRow("English, scaled by 1.25")
+        << QStringList { "QT_SCALE_FACTOR=1.25", "LANGUAGE=en" } << "Welcome" << "" << "Cancel";
+
+    // Language, a regional form of it for the 192 dpi row, the translated Welcome, Qt's Cancel.
+    const struct
+    {
+        const char *name, *language, *regional, *welcome, *qtCancel;
+    } languages[] = {
+        { "German", "de", "de_DE", "Willkommen", "Abbrechen" },
+        { "French", "fr", "fr_FR", "Bienvenue", "Annuler" },
+        { "Dutch", "nl", "nl_NL", "Welkom", "Annuleren" },
+        { "Spanish", "es", "es_ES", "Bienvenido", "Cancelar" },
+        { "Swedish", "sv", "sv_SE", "Välkommen", "Avbryt" },
+    };
+    for (const auto &l : languages) {
+        const QString language = QLatin1String(l.language), welcome = QString::fromUtf8(l.welcome);
+        const QString qtCancel = QString::fromUtf8(l.qtCancel);
+        QTest::addRow("%s, 96 dpi", l.name)
+            << dpi96 + QStringList { "LANGUAGE=" + language } << welcome << language << qtCancel;
+        QTest::addRow("%s, 192 dpi", l.name)
+            << dpi192 + QStringList { QStringLiteral("LANGUAGE=") + l.regional } << welcome << language
+            << qtCancel;
+        QTest::addRow("%s, 192 dpi, Qt not scaling", l.name)
+            << dpi192Unscaled + QStringList { "LANGUAGE=" + language } << welcome << language << qtCancel;
+        QTest::addRow("%s from LANG", l.name)
+            << dpi96 + QStringList { QStringLiteral("LANG=") + l.regional + QStringLiteral(".UTF-8") }
+            << welcome << language << qtCancel;
+    }
 }
 
 void tst_Translation::pagesFit()
 {
     QFETCH(QStringList, environment);
     QFETCH(QString, welcome);
+    QFETCH(QString, qtLanguage);
+    QFETCH(QString, qtCancel);
 
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -383,21 +489,36 @@ void tst_Translation::pagesFit()
              qPrintable(output + QString::fromUtf8(child.readAllStandardError())));
     QVERIFY2(output.startsWith(QStringLiteral("welcome: ") + welcome + QLatin1Char('\n')),
              qPrintable(output));
-    // Qt's own German comes from the system (Debian's qt6-translations-l10n) where it is installed.
-    const bool qtGerman = welcome != QLatin1String("Welcome")
+    // Qt's own translation comes from the system (Debian's qt6-translations-l10n) where it is
+    // installed; Qt has none for some languages (Swedish in Debian 12).
+    const bool qtTranslated = !qtLanguage.isEmpty()
         && QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath)
-                         + QStringLiteral("/qtbase_de.qm"));
-    QVERIFY2(output.contains(QStringLiteral("\nQt: ")
-                             + (qtGerman ? QStringLiteral("Abbrechen") : QStringLiteral("Cancel"))
+                         + QStringLiteral("/qtbase_%1.qm").arg(qtLanguage));
+    QVERIFY2(output.contains(QStringLiteral("\nQt: ") + (qtTranslated ? qtCancel : QStringLiteral("Cancel"))
                              + QLatin1Char('\n')),
              qPrintable(output));
+    static const QRegularExpression tightestLine(QStringLiteral("\ntightest: ([^\n]*)"));
+    qInfo("tightest page: %s", qPrintable(tightestLine.match(output).captured(1)));
     QVERIFY2(!output.contains(QLatin1String("FAULT")), qPrintable(output));
+}
+
+void tst_Translation::updateLogStaysEnglish_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("completeTitle");
+    QTest::newRow("German") << "de" << "Update abgeschlossen";
+    QTest::newRow("French") << "fr" << "Mise à jour terminée";
+    QTest::newRow("Dutch") << "nl" << "Update voltooid";
+    QTest::newRow("Spanish") << "es" << "Actualización completada";
+    QTest::newRow("Swedish") << "sv" << "Uppdateringen är klar";
 }
 
 void tst_Translation::updateLogStaysEnglish()
 {
-    // The same short update twice, in English and in German: support reads the log, so it must
-    // not change by a byte (timestamps and the simulator's port names aside).
+    // The same short update in English and in the row's language: support reads the log, so it
+    // must not change by a byte (timestamps and the simulator's port names aside).
+    QFETCH(QString, language);
+    QFETCH(QString, completeTitle);
     const auto run = [](QStringList &lines, QString &lastTitle) {
         QTemporaryDir files;
         QVERIFY(!writeUpdateFile(files.filePath(QStringLiteral("730400_03_00_01.hex")), 2500).isNull());
@@ -428,25 +549,30 @@ void tst_Translation::updateLogStaysEnglish()
         lines = withoutRepeats(lines);
     };
 
-    QStringList english, german;
-    QString englishTitle, germanTitle;
-    run(english, englishTitle);
-    if (QTest::currentTestFailed())
-        return;
+    if (m_englishLog.isEmpty()) {
+        QString englishTitle;
+        run(m_englishLog, englishTitle);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(englishTitle, QStringLiteral("Update complete"));
+        QVERIFY2(m_englishLog.size() > 10, qPrintable(m_englishLog.join(QLatin1Char('\n'))));
+    }
 
     QTranslator translator;
-    QVERIFY(translator.load(QStringLiteral(":/i18n/quaymend_de.qm")));
+    QVERIFY(translator.load(QStringLiteral(":/i18n/quaymend_") + language));
     QVERIFY(QCoreApplication::installTranslator(&translator));
-    run(german, germanTitle);
+    QStringList translated;
+    QString translatedTitle;
+    run(translated, translatedTitle);
     QCoreApplication::removeTranslator(&translator);
     if (QTest::currentTestFailed())
         return;
 
-    QCOMPARE(englishTitle, QStringLiteral("Update complete"));
-    QCOMPARE(germanTitle, QStringLiteral("Update abgeschlossen"));
-    QVERIFY2(english.size() > 10, qPrintable(english.join(QLatin1Char('\n'))));
-    QVERIFY2(german == english,
-             qPrintable(QStringLiteral("English:\n%1\nGerman:\n%2").arg(english.join('\n'), german.join('\n'))));
+    // The title shows the translation was in force for the whole run.
+    QCOMPARE(translatedTitle, completeTitle);
+    QVERIFY2(translated == m_englishLog,
+             qPrintable(QStringLiteral("English:\n%1\n%2:\n%3")
+                            .arg(m_englishLog.join('\n'), language, translated.join('\n'))));
 }
 
 int main(int argc, char **argv)
