@@ -61,7 +61,9 @@ void usbBoot(cPort &port, const QString &applicationPortName, const LogFn &log, 
 
 bool usbBootHandshake(cPort &port, const LogFn &log, const SleepFn &sleep)
 {
-    if (!port.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+    // The boot loader's "U"s are in flight before the port is open, and on USB the first of them
+    // arrive during the open: they are the start of the handshake, not stale input.
+    if (!port.openKeepingInput(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return false;
     port.flush();
     QM_TRACE("Quaymend::usbBootHandshake") << "Port open ok";

@@ -27,6 +27,10 @@ public:
 
     // Succeeds at once when the port is already open.
     virtual bool open(QIODevice::OpenMode mode) = 0;
+    // As open(), but whatever the device has sent already stays to be read. A device on USB is not
+    // read at all until its port is opened, so what it had queued arrives during the open itself:
+    // a boot loader's first "U" can be in that burst and must not be thrown away with stale input.
+    virtual bool openKeepingInput(QIODevice::OpenMode mode) { return open(mode); }
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
 

@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 
+#include <cstring>
+
 #ifdef Q_OS_UNIX
 #include <QFile>
 
@@ -24,7 +26,12 @@ namespace {
 // device sends straight back to it: a boot loader that takes the first "U" it receives as ours
 // would be answered by its own echo. So the line is made raw on a descriptor of our own before Qt
 // opens it; Qt then finds it raw, and leaves it raw on close (the kernel keeps a port's settings
-// from one open to the next). Returns that descriptor, to be closed once Qt has the port, or -1.
+// from one open to the next while the device stays; a device that comes back starts cooked
+// again). Returns that descriptor, to be closed once Qt has the port, or -1.
+//
+// What no program can prevent: a USB device is not read until its port is opened, and the bytes
+// it had queued arrive during that first open, before any settings can be made, and are echoed.
+// They are taken off the line here (takePending) so that at least they are not lost as well.
 int makeLineRaw(const QString &name)
 {
     // As QSerialPort names it: a bare name lives in /dev.
@@ -38,6 +45,22 @@ int makeLineRaw(const QString &name)
         ::tcsetattr(fd, TCSANOW, &settings);
     }
     return fd;
+}
+
+// Everything the line holds now, through the descriptor above: the line is raw, and these bytes
+// must not go through Qt's open, which drops pending input in some versions and not in others.
+QByteArray takePending(int fd)
+{
+    QByteArray taken;
+    char chunk[512];
+    while (taken.size() < 16 * 1024) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n > 0)
+            taken.append(chunk, n);
+        else if (!(n < 0 && errno == EINTR))
+            break;
+    }
+    return taken;
 }
 #endif
 
@@ -112,6 +135,16 @@ int cSerialPort::timeout() const
 
 bool cSerialPort::open(QIODevice::OpenMode mode)
 {
+    return openPort(mode, false);
+}
+
+bool cSerialPort::openKeepingInput(QIODevice::OpenMode mode)
+{
+    return openPort(mode, true);
+}
+
+bool cSerialPort::openPort(QIODevice::OpenMode mode, bool keepInput)
+{
     if (isOpen())
         return true;
     // QSerialPort refuses unbuffered mode; its buffer is invisible to callers here because every
@@ -131,6 +164,9 @@ bool cSerialPort::open(QIODevice::OpenMode mode)
     port->setFlowControl(m_flowControl);
 #ifdef Q_OS_UNIX
     const int rawFirst = makeLineRaw(m_name);
+    QByteArray pending = rawFirst >= 0 ? takePending(rawFirst) : QByteArray();
+#else
+    QByteArray pending;
 #endif
     const bool opened = port->open(mode);
 #ifdef Q_OS_UNIX
@@ -147,10 +183,13 @@ bool cSerialPort::open(QIODevice::OpenMode mode)
         return false;
     }
 #endif
-    // Every open starts with nothing to read. What the other side sent before it belongs to no
-    // exchange of ours; some versions of Qt drop it on open and others keep it, and nothing here
-    // may depend on which.
-    port->clear(QSerialPort::Input);
+    // Every open starts with nothing to read, unless asked to keep it. What the other side sent
+    // before it belongs to no exchange of ours; some versions of Qt drop it on open and others
+    // keep it, and nothing here may depend on which.
+    if (keepInput)
+        m_carried = std::move(pending);
+    else
+        port->clear(QSerialPort::Input);
     m_port = std::move(port);
     return true;
 }
@@ -166,6 +205,7 @@ void cSerialPort::close()
         return;
     m_port->close();
     m_port.reset();
+    m_carried.clear();
 }
 
 qint64 cSerialPort::write(const char *data, qint64 size)
@@ -254,7 +294,7 @@ bool cSerialPort::checkVanished()
 
 bool cSerialPort::waitForInput(int ms)
 {
-    if (m_port->bytesAvailable() > 0)
+    if (!m_carried.isEmpty() || m_port->bytesAvailable() > 0)
         return true;
     if (checkVanished())
         return false;
@@ -285,8 +325,15 @@ qint64 cSerialPort::read(char *data, qint64 maxSize)
         return 0;
     if (!waitForInput(m_timeoutMs))
         return m_vanished ? -1 : 0;
+    if (!m_carried.isEmpty()) {
+        const qint64 n = qMin<qint64>(maxSize, m_carried.size());
+        memcpy(data, m_carried.constData(), size_t(n));
+        m_carried.remove(0, n);
+        return n;
+    }
     return m_port->read(data, maxSize);
 }
+
 
 qint64 cSerialPort::readLine(char *data, qint64 maxSize)
 {
@@ -300,7 +347,7 @@ qint64 cSerialPort::readLine(char *data, qint64 maxSize)
         if (!waitForInput(m_timeoutMs))
             break;
         char c;
-        if (m_port->read(&c, 1) != 1)
+        if (read(&c, 1) != 1)
             break;
         data[count++] = c;
         if (c == '\n')
@@ -316,7 +363,7 @@ qint64 cSerialPort::bytesAvailable()
         return 0;
     if (m_port->bytesAvailable() == 0 && !m_port->waitForReadyRead(0))
         checkVanished();
-    return m_port->bytesAvailable();
+    return m_carried.size() + m_port->bytesAvailable();
 }
 
 qint64 cSerialPort::bytesToWrite() const
@@ -346,4 +393,5 @@ void cSerialPort::discardInput()
     }
     m_port->clear(QSerialPort::Input);
     m_port->readAll();
+    m_carried.clear();
 }

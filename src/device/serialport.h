@@ -2,6 +2,8 @@
 
 #include "device/port.h"
 
+#include <QByteArray>
+
 #include <memory>
 
 class QSerialPort;
@@ -30,6 +32,7 @@ public:
     int timeout() const override;
 
     bool open(QIODevice::OpenMode mode) override;
+    bool openKeepingInput(QIODevice::OpenMode mode) override;
     bool isOpen() const override;
     void close() override;
 
@@ -46,6 +49,7 @@ public:
     QueryMode queryMode() const { return m_queryMode; }
 
 private:
+    bool openPort(QIODevice::OpenMode mode, bool keepInput);
     bool waitForInput(int ms);
     bool checkVanished();
     qint64 writeToDriver(const char *data, qint64 size);
@@ -60,4 +64,6 @@ private:
     QSerialPort::FlowControl m_flowControl = QSerialPort::NoFlowControl;
     int m_timeoutMs = defaultTimeoutMs;
     bool m_vanished = false;
+    // Bytes taken off the line while it was being opened, read before anything after them.
+    QByteArray m_carried;
 };

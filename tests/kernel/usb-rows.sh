@@ -58,7 +58,12 @@ batch() {
 # of "U" or "C": an echo, nothing the program wrote
 echo_only() { ! grep 'unexpected rx' "$w/$1.log" | grep -qv -E 'unexpected rx [0-9]+ bytes: [UC]+$'; }
 outcome() { sed -n 's/.*"event":"result".*"outcome":"\([^"]*\)".*/\1/p' "$w/$1.json" | tail -n 1; }
-retries() { grep -c -x 'Connecting - retry' "$w/$1.lines"; }
+# retries <run>: its "Connecting - retry" lines (0 for a run that did not happen)
+retries() {
+    local n
+    n=$(grep -c -x 'Connecting - retry' "$w/$1.lines" 2>/dev/null)
+    echo "${n:-0}"
+}
 
 # row <name> <pass: 0 or 1> <facts> [run whose log tail to show on failure]
 row() {
@@ -111,7 +116,7 @@ if wanted late-teardown; then
     normal_s=$(cat "$w/normal.seconds" 2>/dev/null || echo 0)
     late_s=$(cat "$w/late.seconds")
     slower=$(awk -v a="$late_s" -v b="$normal_s" 'BEGIN { print (b == 0 || a - b <= 3) ? 1 : 0 }')
-    if [ "$(retries late)" -le "$(retries normal 2>/dev/null || echo 0)" ] && [ "$slower" = 1 ]; then
+    if [ "$(retries late)" -le "$(retries normal)" ] && [ "$slower" = 1 ]; then
         updated late-teardown late late "normal_seconds=$normal_s"
     else
         row late-teardown 0 "retries=$(retries late) seconds=$late_s normal_seconds=$normal_s" late

@@ -70,7 +70,18 @@ bool cFakePort::open(QIODevice::OpenMode mode)
     m_open = true;
     openedNames << m_name;
     openModes << mode;
+    if (dropInputAtOpen)
+        m_rx.clear();
     return true;
+}
+
+bool cFakePort::openKeepingInput(QIODevice::OpenMode mode)
+{
+    const QList<QByteArray> kept = m_rx;
+    const bool opened = open(mode);
+    if (opened)
+        m_rx = kept;
+    return opened;
 }
 
 void cFakePort::close()
