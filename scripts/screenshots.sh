@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
-# Remakes the screenshots in docs/screenshots/ (English) and docs/screenshots/de/ (German): the
-# whole update as scripts/drive-update.sh clicks through it, then the two endings of an update the
-# device does not confirm. Needs a build in build/ (scripts/build.sh); takes about three minutes,
-# most of it the minute a device that never comes back is waited for.
+# Remakes the screenshots in docs/screenshots/ (English) and docs/screenshots/<language>/ (each
+# translation): the whole update as scripts/drive-update.sh clicks through it, then the two endings
+# of an update the device does not confirm.
+#   scripts/screenshots.sh [--build <build directory>] [language...]
+# Without languages, English and every translation in translations/. Needs a build (scripts/build.sh
+# makes build/, the default); takes about three minutes a language, most of it the minute a device
+# that never comes back is waited for.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
+if [ "${1:-}" = "--build" ]; then
+    build=$(cd "${2:?"--build needs a build directory"}" && pwd)
+    shift 2
+fi
+languages=("$@")
+if [ ${#languages[@]} = 0 ]; then
+    languages=(en)
+    for ts in "$top"/translations/quaymend_*.ts; do
+        language=${ts##*/quaymend_}
+        languages+=("${language%.ts}")
+    done
+fi
 . "$top/scripts/common.sh"
 make_work
 
@@ -36,7 +51,7 @@ ending() {
 }
 
 start_xvfb "$work" || exit 1
-for language in en de; do
+for language in "${languages[@]}"; do
     shots="$top/docs/screenshots"
     [ "$language" = en ] || shots="$shots/$language"
     mkdir -p "$shots"
