@@ -30,7 +30,7 @@ packages=(
     qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
     fonts-dejavu-core
     lrzsz socat
-    xvfb xauth xdotool x11-utils imagemagick openbox wmctrl dbus-daemon
+    xvfb xauth xdotool x11-utils imagemagick openbox wmctrl dbus-daemon at-spi2-core python3-pyatspi
     g++-mingw-w64-x86-64-posix
     desktop-file-utils appstream man-db file lintian debootstrap
     clang

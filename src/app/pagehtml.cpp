@@ -1,6 +1,7 @@
 #include "app/pagehtml.h"
 
 #include <QCoreApplication>
+#include <QTextDocumentFragment>
 
 namespace {
 
@@ -68,4 +69,26 @@ QString pageHtml(const PageText &page)
     if (!page.retryLabel.isEmpty())
         html += boldOpening + page.retryLabel + hintOpening + page.retryHint + QStringLiteral("</span>");
     return html + QStringLiteral("</p></body></html>");
+}
+
+namespace {
+
+// A line as it reads aloud: markup and entities resolved, the paragraphs a line may open (the two
+// versions, the confirmed version) joined by single spaces.
+QString readAloud(const QString &line)
+{
+    return QTextDocumentFragment::fromHtml(line).toPlainText().simplified();
+}
+
+} // namespace
+
+QString pageAccessibleName(const PageText &page)
+{
+    return readAloud(page.title);
+}
+
+QString pageAccessibleDescription(const PageText &page)
+{
+    const QString first = readAloud(page.line1);
+    return first.isEmpty() ? readAloud(page.line2) : first;
 }

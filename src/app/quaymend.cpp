@@ -5,6 +5,7 @@
 #include "app/version.h"
 #include "support/trace.h"
 
+#include <QAccessibleWidget>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QSessionManager>
+#include <QWindow>
 
 namespace {
 
@@ -48,6 +50,33 @@ void fitToLabel(QPushButton *button, const QSize &designSize)
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
+// The side picture says nothing a screen reader could read out: it is given to assistive
+// technology as a picture that is not shown, which screen readers pass over, rather than as an
+// empty frame they would stop at.
+class cDecorationAccessible : public QAccessibleWidget
+{
+public:
+    explicit cDecorationAccessible(QWidget *widget)
+        : QAccessibleWidget(widget, QAccessible::Graphic)
+    { }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.invisible = true;
+        state.focusable = false;
+        return state;
+    }
+};
+
+QAccessibleInterface *decorationAccessible(const QString &, QObject *object)
+{
+    auto *frame = qobject_cast<QFrame *>(object);
+    if (frame && frame->objectName() == QLatin1String("decoration")
+        && qobject_cast<Quaymend *>(frame->parent()))
+        return new cDecorationAccessible(frame);
+    return nullptr;
+}
+
 } // namespace
 
 // The library is static: without a reference from code that is linked in, the linker would drop
@@ -67,6 +96,8 @@ Quaymend::Quaymend(QWidget *parent, Qt::WindowFlags flags)
     , busy(false)
 {
     initResources();
+    static const bool decorationHidden = (QAccessible::installFactory(decorationAccessible), true);
+    Q_UNUSED(decorationHidden);
     ui.setupUi(this);
     pageView = new cPageView(ui.InfoText);
     setWindowFlags(normalWindowFlags);
@@ -90,6 +121,16 @@ Quaymend::Quaymend(QWidget *parent, Qt::WindowFlags flags)
     ui.RetryButton->hide();
     ui.ProgressBar->hide();
     ui.CopyLogButton->hide();
+
+    // Keyboard: Enter takes the page's step, also from the text view, and Tab goes through what
+    // the page shows in reading order: its text (which may need scrolling), then the buttons from
+    // left to right. The side picture is decoration: never focused, never named.
+    ui.NextStepButton->setDefault(true);
+    setTabOrder(ui.InfoText, ui.CopyLogButton);
+    setTabOrder(ui.CopyLogButton, ui.RetryButton);
+    setTabOrder(ui.RetryButton, ui.NextStepButton);
+    ui.decoration->setFocusPolicy(Qt::NoFocus);
+    ui.ProgressBar->setAccessibleName(tr("Update progress"));
 
     connect(&m_flow, &cUpdateFlow::pageChanged, this, &Quaymend::onPage);
     connect(&m_flow, &cUpdateFlow::progressChanged, this, &Quaymend::onProgress);
@@ -155,6 +196,13 @@ void Quaymend::onClosable(bool, bool closeButton)
     const Qt::WindowFlags flags = closeButton ? normalWindowFlags : transferWindowFlags;
     const Qt::WindowFlags buttons = Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
     if ((windowFlags() & buttons) != (flags & buttons)) {
+        // A shown window is told its new title bar in place: hidden and shown again, it would come
+        // back without the keyboard, and Enter on the next page would do nothing.
+        if (QWindow *const window = isVisible() ? windowHandle() : nullptr) {
+            overrideWindowFlags(flags);
+            window->setFlags(flags);
+            return;
+        }
         const bool wasVisible = isVisible();
         setWindowFlags(flags);
         if (wasVisible)
@@ -195,6 +243,7 @@ void Quaymend::showPage(const PageText &page)
 
     ui.InfoText->setText(pageHtml(page));
     pageView->settle();
+    presentToScreenReader(page);
     // A busy page is followed by work that holds the GUI thread (a port scan can take seconds):
     // it is drawn now, or the user would watch the previous page, buttons and all, meanwhile.
     if (busy && isVisible()) {
@@ -202,6 +251,25 @@ void Quaymend::showPage(const PageText &page)
             layout()->activate();
         repaint();
     }
+}
+
+void Quaymend::presentToScreenReader(const PageText &page)
+{
+    // The view is named after the page it shows; the toolkit tells the change to assistive
+    // technology (name and description changed) as each is set.
+    const QString name = pageAccessibleName(page);
+    const QString description = pageAccessibleDescription(page);
+    ui.InfoText->setAccessibleName(name);
+    ui.InfoText->setAccessibleDescription(description);
+
+    // A screen reader speaks what has the focus, and changes to the name and description of what
+    // has it; a page that only changes somewhere else goes unheard. So the focus sits on the page's
+    // step (the text view on a busy page, which has none), and the step carries the page's words.
+    QWidget *const step = busy ? static_cast<QWidget *>(ui.InfoText) : ui.NextStepButton;
+    if (!busy)
+        ui.NextStepButton->setAccessibleDescription(
+            description.isEmpty() ? name : name + QStringLiteral(". ") + description);
+    step->setFocus(Qt::OtherFocusReason);
 }
 
 void Quaymend::setProgressPercent(int percent)

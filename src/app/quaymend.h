@@ -48,6 +48,8 @@ private:
     void onPage(cUpdateFlow::Page page, const cUpdateFlow::PageFacts &facts);
     void onProgress(cUpdateFlow::Progress progress, int percent);
     void onClosable(bool closable, bool closeButton);
+    // The page's name and description for assistive technology, and the focus on its step.
+    void presentToScreenReader(const PageText &page);
 
     Ui::UpdateWizard ui;
     cPageView *pageView;
