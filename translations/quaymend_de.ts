@@ -299,6 +299,10 @@
         <source>to ask it again.</source>
         <translation>für eine neue Abfrage.</translation>
     </message>
+    <message>
+        <source>Update progress</source>
+        <translation>Fortschritt der Aktualisierung</translation>
+    </message>
 </context>
 <context>
     <name>UpdateWizard</name>
