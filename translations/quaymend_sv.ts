@@ -185,7 +185,7 @@
     </message>
     <message>
         <source>IMPORTANT: Do not terminate Quaymend, disconnect or power down the AIS device during the update.</source>
-        <translation>VIKTIGT: Avsluta inte Quaymend, och koppla inte bort eller stäng av AIS-enheten under uppdateringen.</translation>
+        <translation>VIKTIGT: Avsluta inte Quaymend och koppla inte bort eller stäng av AIS-enheten under uppdateringen.</translation>
     </message>
     <message>
         <source>Failed to connect for update</source>
@@ -253,7 +253,7 @@
     </message>
     <message>
         <source>No answer from your AIS device</source>
-        <translation>Inget svar från din AIS-enhet</translation>
+        <translation>Inget svar från AIS-enheten</translation>
     </message>
     <message>
         <source>The update file was sent, but the AIS device has not reported back yet.</source>
