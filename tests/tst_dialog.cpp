@@ -169,6 +169,7 @@ private slots:
     void pageRendering();
     void flowPages_data();
     void flowPages();
+    void keyboard();
     void busyModeSwallowsInput();
     void busyModeCursor();
     void sizesOnScreen_data();
@@ -363,6 +364,62 @@ void tst_Dialog::flowPages()
     QCOMPARE(cUpdateFlow::offersNext(page), !next.isEmpty());
     QCOMPARE(cUpdateFlow::offersRetry(page), retry);
     QCOMPARE(QGuiApplication::overrideCursor() != nullptr, next.isEmpty());
+
+    // For a screen reader: the view is named after the page and described by its first sentence,
+    // as clean text; the focus is on the page's step (the view on a busy page), which is also the
+    // default button and carries the page's words.
+    QCOMPARE(ui.InfoText->accessibleName(), title);
+    const QString description = ui.InfoText->accessibleDescription();
+    QCOMPARE(description, description.simplified());
+    QVERIFY(!description.contains('<'));
+    QCOMPARE(description.isEmpty(), page == cUpdateFlow::Page::DriverInstalled);
+    QCOMPARE(dialog.focusWidget(), next.isEmpty() ? static_cast<QWidget *>(ui.InfoText) : ui.NextStepButton);
+    QVERIFY(ui.NextStepButton->isDefault());
+    if (!next.isEmpty())
+        QCOMPARE(ui.NextStepButton->accessibleDescription(),
+                 description.isEmpty() ? title : title + ". " + description);
+    QCOMPARE(ui.ProgressBar->accessibleName(), QString("Update progress"));
+    QCOMPARE(ui.decoration->focusPolicy(), Qt::NoFocus);
+}
+
+// Enter takes the page's step from the button and from the text view; Tab goes through the text
+// and the shown buttons from left to right, and back to the step.
+void tst_Dialog::keyboard()
+{
+    wizardtest::useEmptyPortsFile(tmp.path());
+    Quaymend dialog;
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    Ui::UpdateWizard &ui = QuaymendProbe::ui(dialog);
+
+    QCOMPARE(QApplication::focusWidget(), ui.NextStepButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(dialog.flow().page(), cUpdateFlow::Page::Connect);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), ui.InfoText);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), ui.NextStepButton); // the hidden buttons are passed over
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter); // from the view
+    QCOMPARE(dialog.flow().page(), cUpdateFlow::Page::Detecting);
+
+    QuaymendProbe::showPage(dialog, cUpdateFlow::Page::NotFound);
+    QCOMPARE(QApplication::focusWidget(), ui.NextStepButton);
+    QList<QWidget *> stops;
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        stops << QApplication::focusWidget();
+    }
+    QCOMPARE(stops, (QList<QWidget *> { ui.InfoText, ui.CopyLogButton, ui.RetryButton, ui.NextStepButton }));
+    // Enter on a button that has been tabbed to takes that one.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), ui.RetryButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QVERIFY(ui.RetryButton->isHidden()); // the retry slot ran, not the default's
+    QVERIFY(dialog.isVisible());
 }
 
 void tst_Dialog::busyModeSwallowsInput()
@@ -698,11 +755,13 @@ void tst_Dialog::closeRefusedWhileUnderWay()
             asked += 2;
             refused += !dialog.close() && dialog.isVisible() && logind.held() == 1;
             dialog.reject();
-            refused += dialog.isVisible() && !wizardtest::hasCloseButton(dialog) && !wizardtest::hasMinimiseButton(dialog);
+            refused += dialog.isVisible() && !wizardtest::hasCloseButton(dialog)
+                && !wizardtest::hasMinimiseButton(dialog);
         });
     });
     QVERIFY(wizardtest::clickNext(dialog) && wizardtest::clickNext(dialog));
-    QVERIFY(QTest::qWaitFor([&] { return wizardtest::clickNext(dialog); }, 15000)); // "Next..." starts the update
+    QVERIFY(
+        QTest::qWaitFor([&] { return wizardtest::clickNext(dialog); }, 15000)); // "Next..." starts the update
     QTRY_COMPARE_WITH_TIMEOUT(wizardtest::pageTitle(dialog), QStringLiteral("Update complete"), 30000);
     QCOMPARE(asked, 6);
     QCOMPARE(refused, asked);
