@@ -299,6 +299,10 @@
         <source>AIS Class B Transceiver</source>
         <translation>Transpondedor AIS clase B</translation>
     </message>
+    <message>
+        <source>Update progress</source>
+        <translation>Progreso de la actualización</translation>
+    </message>
 </context>
 <context>
     <name>UpdateWizard</name>

@@ -299,6 +299,10 @@
         <source>AIS Class B Transceiver</source>
         <translation>Transpondeur AIS classe B</translation>
     </message>
+    <message>
+        <source>Update progress</source>
+        <translation>Progression de la mise à jour</translation>
+    </message>
 </context>
 <context>
     <name>UpdateWizard</name>

@@ -299,6 +299,10 @@
         <source>AIS Class B Transceiver</source>
         <translation>AIS-transponder klasse B</translation>
     </message>
+    <message>
+        <source>Update progress</source>
+        <translation>Voortgang van de update</translation>
+    </message>
 </context>
 <context>
     <name>UpdateWizard</name>

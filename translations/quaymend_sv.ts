@@ -299,6 +299,10 @@
         <source>AIS Class B Transceiver</source>
         <translation>AIS-transponder klass B</translation>
     </message>
+    <message>
+        <source>Update progress</source>
+        <translation>Uppdateringsförlopp</translation>
+    </message>
 </context>
 <context>
     <name>UpdateWizard</name>
