@@ -26,10 +26,13 @@ constexpr int buttonWidth = 100;
 constexpr int buttonHeight = 30;
 constexpr int referenceDpi = 96;
 
-// No close or minimise button while the device's flash is being written.
+// No close or minimise button while the device's flash is being written. The title and system
+// menu hints are the ones the toolkit adds to a new window's flags; they are named here because the
+// title bar changes in place on a shown window, where nothing adds them, and the window must get
+// back the very title bar it started with.
 constexpr Qt::WindowFlags transferWindowFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
-constexpr Qt::WindowFlags normalWindowFlags
-    = Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+constexpr Qt::WindowFlags normalWindowFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
 
 // The design size of a button at this dialog's DPI.
 QSize designButtonSize(const QWidget *dialog)
