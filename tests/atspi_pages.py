@@ -67,7 +67,9 @@ def pump():
 def on_description(event):
     # The event names the object; what it says now is read from it.
     try:
-        announced.append((event.source.getRoleName(), event.source.name, event.source.description))
+        # Roles compared as roles: their names differ between AT-SPI versions ("push button" in
+        # Debian 12, "button" in Debian 13).
+        announced.append((event.source.getRole(), event.source.name, event.source.description))
     except Exception:  # the source may be gone already
         pass
 
@@ -104,7 +106,8 @@ def snapshot():
         dialog = application.getChildAtIndex(0)
         shot = dict(view=None, buttons=[], focused=[], default=[], progress=None, unnamed=[], decoration=None)
         decoration = dialog.getChildAtIndex(0)
-        shot["decoration"] = (decoration.getRoleName(), decoration.name,
+        shot["decoration"] = ("image" if decoration.getRole() == pyatspi.ROLE_IMAGE else decoration.getRoleName(),
+                              decoration.name,
                               states(decoration).contains(pyatspi.STATE_SHOWING),
                               states(decoration).contains(pyatspi.STATE_FOCUSABLE))
         for node in walk(dialog):
@@ -203,7 +206,7 @@ def main():
         if row is not ROWS[0]:
             pump()
             words = row["description"] if row["focus"] == VIEW else f"{row['name']}. {row['description']}"
-            role = "text" if row["focus"] == VIEW else "push button"
+            role = pyatspi.ROLE_TEXT if row["focus"] == VIEW else pyatspi.ROLE_PUSH_BUTTON
             if not any(r == role and d == words for r, _, d in announced):
                 fail(row["row"], f"no description change {words!r} on the {role}; seen {announced[-3:]}")
 
