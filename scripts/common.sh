@@ -42,6 +42,15 @@ start_xvfb() {
     xdpyinfo >/dev/null 2>&1 || { cat "$work/xvfb.log"; echo "Xvfb did not start."; return 1; }
 }
 
+# start_openbox <work folder>: a window manager on DISPLAY (which gives windows the keyboard and
+# answers wmctrl); returns non-zero when it did not come up within 10 s.
+start_openbox() {
+    openbox --sm-disable >"$1/openbox.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+    wmctrl -m >/dev/null 2>&1
+}
+
 # start_simulator <simulator> <work folder> [options...]: the device simulator with its ports file
 # <work>/ports, its image <work>/received-image.bin and its log <work>/devsim.log; returns non-zero
 # (after printing that log) when it did not report itself ready.

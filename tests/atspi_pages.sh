@@ -39,10 +39,7 @@ dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus
 
 # A window manager gives the window the keyboard, also when the window comes back with another
 # title bar at the boot command and at the confirmation.
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
-wmctrl -m >/dev/null 2>&1 || fail "openbox did not start"
+start_openbox "$work" || fail "openbox did not start"
 
 cp "$top/tools/demo/730400_03_00_01.hex" "$work/"
 # Each busy page lasts long enough to be read: the transfer runs at 8000 bytes/s (about 5 s), the

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -18,6 +19,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -199,6 +201,23 @@ private slots:
         QVERIFY(port.open(QIODevice::ReadWrite));
         QCOMPARE(port.bytesAvailable(), qint64(0));
         port.close();
+    }
+
+    // A FIFO under a port's name is not a port: the open fails and takes none of its bytes.
+    void fifoIsNotReadAsAPort()
+    {
+        QTemporaryDir dir;
+        const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("ttyFIFO")));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const int fd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "abc", 3), ssize_t(3));
+        cSerialPort port;
+        port.setPortName(QFile::decodeName(fifo));
+        QVERIFY(!port.openKeepingInput(QIODevice::ReadWrite));
+        char got[8] = {};
+        QCOMPARE(::read(fd, got, sizeof got), ssize_t(3));
+        ::close(fd);
     }
 
     // The device receives only what the program writes: a line left cooked would echo the

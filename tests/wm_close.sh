@@ -14,10 +14,7 @@ fail() { echo "FAIL: $*"; echo "--- update log:"; cat "$logfile" 2>/dev/null || 
 make_work
 logfile="$work/quaymendlog.txt"
 start_xvfb "$work" || fail "Xvfb did not start"
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
-wmctrl -m >/dev/null 2>&1 || fail "openbox did not start"
+start_openbox "$work" || fail "openbox did not start"
 
 cp "$top/tools/demo/730400_03_00_01.hex" "$work/"
 start_simulator "$(built_program "$build/tools/devsim/quaymend-devsim" "$work")" "$work" \

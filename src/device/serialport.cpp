@@ -40,7 +40,13 @@ int makeLineRaw(const QString &name)
     if (fd < 0)
         return -1;
     termios settings {};
-    if (::tcgetattr(fd, &settings) == 0 && (settings.c_lflag & (ECHO | ICANON | ISIG | IEXTEN))) {
+    // Not a terminal (a FIFO, a file under a port's name): nothing to make raw, and nothing of
+    // it may be read here. Qt's own open refuses it.
+    if (::tcgetattr(fd, &settings) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    if (settings.c_lflag & (ECHO | ICANON | ISIG | IEXTEN)) {
         ::cfmakeraw(&settings);
         ::tcsetattr(fd, TCSANOW, &settings);
     }
