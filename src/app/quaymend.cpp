@@ -194,22 +194,18 @@ void Quaymend::onProgress(cUpdateFlow::Progress progress, int percent)
 
 void Quaymend::onClosable(bool, bool closeButton)
 {
-    // Setting window flags hides a widget, so every change is followed by show(). The toolkit adds
-    // hints of its own to the flags, so only the two buttons tell the sets apart.
+    // The toolkit adds hints of its own to the flags, so only the two buttons tell the sets apart.
     const Qt::WindowFlags flags = closeButton ? normalWindowFlags : transferWindowFlags;
     const Qt::WindowFlags buttons = Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
-    if ((windowFlags() & buttons) != (flags & buttons)) {
-        // A shown window is told its new title bar in place: hidden and shown again, it would come
-        // back without the keyboard, and Enter on the next page would do nothing.
-        if (QWindow *const window = isVisible() ? windowHandle() : nullptr) {
-            overrideWindowFlags(flags);
-            window->setFlags(flags);
-            return;
-        }
-        const bool wasVisible = isVisible();
+    if ((windowFlags() & buttons) == (flags & buttons))
+        return;
+    // A shown window is told its new title bar in place: setWindowFlags() would hide it, and shown
+    // again it would come back without the keyboard, so Enter on the next page would do nothing.
+    if (isVisible()) {
+        overrideWindowFlags(flags);
+        windowHandle()->setFlags(flags);
+    } else {
         setWindowFlags(flags);
-        if (wasVisible)
-            show();
     }
 }
 
