@@ -63,10 +63,10 @@ public:
     QString portName() const override { return QStringLiteral("fuzz"); }
     void setQueryMode(QueryMode) override { }
     void setBaudRate(qint32) override { }
-    void setParity(QSerialPort::Parity) override { }
-    void setDataBits(QSerialPort::DataBits) override { }
-    void setStopBits(QSerialPort::StopBits) override { }
-    void setFlowControl(QSerialPort::FlowControl) override { }
+    void setParity(cSerialLine::Parity) override { }
+    void setDataBits(cSerialLine::DataBits) override { }
+    void setStopBits(cSerialLine::StopBits) override { }
+    void setFlowControl(cSerialLine::FlowControl) override { }
     void setTimeout(int ms) override { check(ms == 0, "time-out not taken from the settings"); }
     int timeout() const override { return 0; }
 

@@ -95,10 +95,10 @@ void tst_PortDiscovery::configurePortOrder()
     configurePort(port);
     QCOMPARE(port.settings,
              (QStringList { "setQueryMode(Polling)", "setBaudRate(110)",
-                            QString("setParity(%1)").arg(int(QSerialPort::NoParity)),
-                            QString("setDataBits(%1)").arg(int(QSerialPort::Data8)),
-                            QString("setStopBits(%1)").arg(int(QSerialPort::OneStop)),
-                            QString("setFlowControl(%1)").arg(int(QSerialPort::NoFlowControl)) }));
+                            QString("setParity(%1)").arg(int(cSerialLine::NoParity)),
+                            QString("setDataBits(%1)").arg(int(cSerialLine::Data8)),
+                            QString("setStopBits(%1)").arg(int(cSerialLine::OneStop)),
+                            QString("setFlowControl(%1)").arg(int(cSerialLine::NoFlowControl)) }));
     QCOMPARE(port.timeout(), 1234);
 }
 

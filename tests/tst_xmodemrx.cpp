@@ -67,10 +67,10 @@ private slots:
         port.setPortName(rx.portPath());
         port.setQueryMode(cPort::Polling);
         port.setBaudRate(110);
-        port.setDataBits(QSerialPort::Data8);
-        port.setParity(QSerialPort::NoParity);
-        port.setStopBits(QSerialPort::OneStop);
-        port.setFlowControl(QSerialPort::NoFlowControl);
+        port.setDataBits(cSerialLine::Data8);
+        port.setParity(cSerialLine::NoParity);
+        port.setStopBits(cSerialLine::OneStop);
+        port.setFlowControl(cSerialLine::NoFlowControl);
         port.setTimeout(5000);
         // The handshake takes the receiver's start request before the sender runs. rx starts as
         // the port opens, and its first "C" can come before the open has dropped what was there

@@ -73,7 +73,7 @@ bool bootLoaderReady(cSimulator &sim, cSerialPort &port)
     port.setPortName(sim.ports().first());
     port.setQueryMode(cPort::Polling);
     port.setBaudRate(110);
-    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.setFlowControl(cSerialLine::NoFlowControl);
     port.setTimeout(2000);
     return handshake(port);
 }

@@ -1,12 +1,12 @@
 #include "app/batchrun.h"
 
 #include "app/runmodes.h"
+#include "device/portenum.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
@@ -294,7 +294,7 @@ QVariantMap cBatchRun::resultFields() const
     if (!record.deviceKind.isEmpty()) {
         fields.insert(QStringLiteral("device"), record.deviceKind);
         fields.insert(QStringLiteral("port"), record.portName);
-        const QString serial = QSerialPortInfo(record.portName).serialNumber();
+        const QString serial = systemSerialNumber(record.portName);
         if (!serial.isEmpty())
             fields.insert(QStringLiteral("serialNumber"), serial);
         fields.insert(QStringLiteral("versionBefore"), record.versionBefore);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QIODevice>
-#include <QSerialPort>
+#include "device/serialline.h"
 #include <QString>
 
 // The one interface through which the device link and the XMODEM sender talk to a port.
@@ -18,10 +18,10 @@ public:
     virtual QString portName() const = 0;
     virtual void setQueryMode(QueryMode mode) = 0;
     virtual void setBaudRate(qint32 baud) = 0;
-    virtual void setParity(QSerialPort::Parity parity) = 0;
-    virtual void setDataBits(QSerialPort::DataBits bits) = 0;
-    virtual void setStopBits(QSerialPort::StopBits bits) = 0;
-    virtual void setFlowControl(QSerialPort::FlowControl flow) = 0;
+    virtual void setParity(cSerialLine::Parity parity) = 0;
+    virtual void setDataBits(cSerialLine::DataBits bits) = 0;
+    virtual void setStopBits(cSerialLine::StopBits bits) = 0;
+    virtual void setFlowControl(cSerialLine::FlowControl flow) = 0;
     virtual void setTimeout(int ms) = 0;
     virtual int timeout() const = 0;
 

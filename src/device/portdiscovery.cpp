@@ -13,10 +13,10 @@ void configurePort(cPort &port)
 {
     port.setQueryMode(cPort::Polling);
     port.setBaudRate(linkBaudRate);
-    port.setParity(QSerialPort::NoParity);
-    port.setDataBits(QSerialPort::Data8);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.setParity(cSerialLine::NoParity);
+    port.setDataBits(cSerialLine::Data8);
+    port.setStopBits(cSerialLine::OneStop);
+    port.setFlowControl(cSerialLine::NoFlowControl);
 }
 
 bool scanApplicationPort(cPort &port, QString &applicationPortName, const UpdateSource &updateSource,

@@ -3,7 +3,6 @@
 #include "support/regularfile.h"
 
 #include <QFile>
-#include <QSerialPortInfo>
 
 namespace {
 
@@ -48,13 +47,7 @@ void appendSimulatedPorts(QList<cPortInfo> &ports, const QString &path)
 
 QList<cPortInfo> enumeratePorts()
 {
-    QList<cPortInfo> ports;
-    const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : present) {
-        const cUsbPlace place = usbPlaceOf(info.systemLocation());
-        ports.append({ info.portName(), info.hasVendorIdentifier() ? int(info.vendorIdentifier()) : 0,
-                       info.serialNumber(), place.location, place.device });
-    }
+    QList<cPortInfo> ports = systemPorts();
     const QStringList files = qEnvironmentVariable("QUAYMEND_SIMULATED_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
     for (const QString &path : files)
         appendSimulatedPorts(ports, path);

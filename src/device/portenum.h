@@ -20,6 +20,11 @@ struct cPortInfo
     QString usbDevice {};
 };
 
+// The serial ports the system lists now, in its order (portenum_posix.cpp, portenum_win.cpp).
+QList<cPortInfo> systemPorts();
+// The USB serial number of the device behind a port the system lists, or empty.
+QString systemSerialNumber(const QString &portName);
+
 // The serial ports present now, in the platform's order. When QUAYMEND_SIMULATED_PORTS names
 // files (several separated by ':'), their lines "<device path> <vendor id in hex> [serial number]"
 // follow, file by file; the files are read afresh every call.

@@ -24,10 +24,10 @@ public:
     QString portName() const override;
     void setQueryMode(QueryMode mode) override;
     void setBaudRate(qint32 baud) override;
-    void setParity(QSerialPort::Parity parity) override;
-    void setDataBits(QSerialPort::DataBits bits) override;
-    void setStopBits(QSerialPort::StopBits bits) override;
-    void setFlowControl(QSerialPort::FlowControl flow) override;
+    void setParity(cSerialLine::Parity parity) override;
+    void setDataBits(cSerialLine::DataBits bits) override;
+    void setStopBits(cSerialLine::StopBits bits) override;
+    void setFlowControl(cSerialLine::FlowControl flow) override;
     void setTimeout(int ms) override;
     int timeout() const override;
 
@@ -52,16 +52,22 @@ private:
     bool openPort(QIODevice::OpenMode mode, bool keepInput);
     bool waitForInput(int ms);
     bool checkVanished();
+#ifdef _WIN32
+    // The Win32 serial API directly: Qt SerialPort is not built for Windows here.
+    bool applySettings();
+    void *m_handle = nullptr; // HANDLE; nullptr while closed
+#else
     qint64 writeToDriver(const char *data, qint64 size);
 
     std::unique_ptr<QSerialPort> m_port;
+#endif
     QString m_name;
     QueryMode m_queryMode = EventDriven;
     qint32 m_baudRate = 9600;
-    QSerialPort::Parity m_parity = QSerialPort::NoParity;
-    QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
-    QSerialPort::FlowControl m_flowControl = QSerialPort::NoFlowControl;
+    cSerialLine::Parity m_parity = cSerialLine::NoParity;
+    cSerialLine::DataBits m_dataBits = cSerialLine::Data8;
+    cSerialLine::StopBits m_stopBits = cSerialLine::OneStop;
+    cSerialLine::FlowControl m_flowControl = cSerialLine::NoFlowControl;
     int m_timeoutMs = defaultTimeoutMs;
     bool m_vanished = false;
     // Bytes taken off the line while it was being opened, read before anything after them.

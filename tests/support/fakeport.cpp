@@ -31,22 +31,22 @@ void cFakePort::setBaudRate(qint32 baud)
     settings << QStringLiteral("setBaudRate(%1)").arg(baud);
 }
 
-void cFakePort::setParity(QSerialPort::Parity parity)
+void cFakePort::setParity(cSerialLine::Parity parity)
 {
     settings << QStringLiteral("setParity(%1)").arg(int(parity));
 }
 
-void cFakePort::setDataBits(QSerialPort::DataBits bits)
+void cFakePort::setDataBits(cSerialLine::DataBits bits)
 {
     settings << QStringLiteral("setDataBits(%1)").arg(int(bits));
 }
 
-void cFakePort::setStopBits(QSerialPort::StopBits bits)
+void cFakePort::setStopBits(cSerialLine::StopBits bits)
 {
     settings << QStringLiteral("setStopBits(%1)").arg(int(bits));
 }
 
-void cFakePort::setFlowControl(QSerialPort::FlowControl flow)
+void cFakePort::setFlowControl(cSerialLine::FlowControl flow)
 {
     settings << QStringLiteral("setFlowControl(%1)").arg(int(flow));
 }

@@ -41,10 +41,10 @@ public:
     QString portName() const override { return m_name; }
     void setQueryMode(QueryMode mode) override;
     void setBaudRate(qint32 baud) override;
-    void setParity(QSerialPort::Parity parity) override;
-    void setDataBits(QSerialPort::DataBits bits) override;
-    void setStopBits(QSerialPort::StopBits bits) override;
-    void setFlowControl(QSerialPort::FlowControl flow) override;
+    void setParity(cSerialLine::Parity parity) override;
+    void setDataBits(cSerialLine::DataBits bits) override;
+    void setStopBits(cSerialLine::StopBits bits) override;
+    void setFlowControl(cSerialLine::FlowControl flow) override;
     void setTimeout(int ms) override;
     int timeout() const override { return m_timeout; }
 

@@ -89,10 +89,10 @@ void configure(cSerialPort &port, const QString &name)
     port.setPortName(name);
     port.setQueryMode(cPort::Polling);
     port.setBaudRate(110);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.setDataBits(cSerialLine::Data8);
+    port.setParity(cSerialLine::NoParity);
+    port.setStopBits(cSerialLine::OneStop);
+    port.setFlowControl(cSerialLine::NoFlowControl);
     port.setTimeout(5000);
 }
 
