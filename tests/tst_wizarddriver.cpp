@@ -81,8 +81,10 @@ void tst_WizardDriver::installer_data()
     const QByteArray record = "#!/bin/sh\nprintf '%s\\n' \"$@\" > args.txt\npwd >> args.txt\n";
     QTest::newRow("missing") << QByteArray() << false << false << 0 << 0;
     QTest::newRow("not executable") << QByteArray(record + "exit 0\n") << false << false << 0 << 0;
-    // Its exit code is not examined: an installer reporting an error still counts as run.
-    QTest::newRow("ends at once with an error") << QByteArray(record + "exit 3\n") << true << true << 0 << 1;
+    // A silent installer tells its outcome by its exit code alone.
+    QTest::newRow("ends at once with an error") << QByteArray(record + "exit 3\n") << true << false << 0 << 1;
+    QTest::newRow("ends at once, installed") << QByteArray(record + "exit 0\n") << true << true << 0 << 1;
+    QTest::newRow("killed") << QByteArray(record + "kill -9 $$\n") << true << false << 0 << 1;
     // 2 s at one step per 50 ms: about 40 steps, fewer when drawing is slow.
     QTest::newRow("runs two seconds") << QByteArray(record + "sleep 2\n") << true << true << 25 << 41;
 }
@@ -125,7 +127,8 @@ void tst_WizardDriver::installer()
         QCOMPARE(watch.ownLines().mid(before), common + QStringList { "AIS driver install - failed" });
         QCOMPARE(watch.page(), Page::DriverFailed);
         QCOMPARE(watch.endings.last(), cUpdateFlow::Ending::DriverFailed);
-        QVERIFY(watch.percents.isEmpty());
+        // An installer that never started drew no progress; one that failed drew its end.
+        QCOMPARE(watch.percents.isEmpty(), !executable);
         QVERIFY(watch.next());
         QCOMPARE(watch.ownLines().last(), QStringLiteral("Driver install failed"));
         QCOMPARE(watch.result, 13);

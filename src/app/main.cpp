@@ -10,6 +10,12 @@
 #include <cstdio>
 #include <memory>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <shellapi.h>
+#endif
+
 namespace {
 
 void printTo(FILE *stream, const QString &text)
@@ -30,13 +36,46 @@ bool resolveSource(const CommandLine &commandLine, UpdateSource &source, QString
     return false;
 }
 
+QStringList commandLineArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+#ifdef Q_OS_WIN
+    // argv is in the ANSI code page, which cannot hold every file name: the wide command line can.
+    int count = 0;
+    if (wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            arguments.append(QString::fromWCharArray(wide[i]));
+        LocalFree(wide);
+        return arguments;
+    }
+#endif
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+#ifdef Q_OS_WIN
+// A program built for the Windows desktop has no console of its own. Started from one (--help,
+// --list, --check, --batch), it writes to that one, unless its output already goes somewhere
+// (a file, a pipe).
+void useParentConsole()
+{
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if ((out != nullptr && out != INVALID_HANDLE_VALUE) || !AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    std::freopen("CONOUT$", "w", stdout);
+    std::freopen("CONOUT$", "w", stderr);
+}
+#endif
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+#ifdef Q_OS_WIN
+    useParentConsole();
+#endif
+    const QStringList arguments = commandLineArguments(argc, argv);
     const CommandLine commandLine = parseCommandLine(arguments);
 
     switch (commandLine.mode) {

@@ -18,7 +18,23 @@ struct cPortInfo
     // time a device comes onto the bus, so it tells a device that left and came back, even on
     // the same port name, from one that never left. Empty where there is none.
     QString usbDevice {};
+    // Where the system tells (Windows' SetupAPI): the USB product ID (-1 where none) and the
+    // port's name for people ("USB Serial Device (COM5)").
+    int productID = -1;
+    QString description {};
 };
+
+// The USB identities a Windows device instance ID carries: "USB\VID_3E71&PID_0101\SER123". The
+// last part is the device's serial number only where it has one: Windows makes one up with '&' in
+// it otherwise, and the interface of a composite device ("...&MI_00\6&...") names none (its
+// parent device does). FTDI's driver writes "FTDIBUS\VID_0403+PID_6001+SER123A\0000".
+struct cUsbIds
+{
+    int vendorID = 0;
+    int productID = -1;
+    QString serialNumber;
+};
+cUsbIds usbIdsOfInstanceId(const QString &instanceId);
 
 // The serial ports the system lists now, in its order (portenum_posix.cpp, portenum_win.cpp).
 QList<cPortInfo> systemPorts();

@@ -9,6 +9,9 @@ struct cLaunchedProgram
 {
     // Windows: the process HANDLE; elsewhere: the child's process id. Zero when there is none.
     std::intptr_t handle = 0;
+    // Once waitForProgram has said Finished: the program's exit code (0: it succeeded), or -1
+    // where it ended by a signal or its code could not be had.
+    int exitCode = -1;
 };
 
 enum class ProgramStart {

@@ -56,6 +56,7 @@ ProgramWait waitForProgram(cLaunchedProgram &program, int timeoutMs)
         const pid_t result = waitpid(pid, &status, WNOHANG);
         if (result == pid) {
             program.handle = 0;
+            program.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             return ProgramWait::Finished;
         }
         if (result < 0 && errno != EINTR)

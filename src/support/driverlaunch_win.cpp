@@ -55,8 +55,11 @@ ProgramWait waitForProgram(cLaunchedProgram &program, int timeoutMs)
     if (!process)
         return ProgramWait::Failed;
     switch (WaitForSingleObject(process, static_cast<DWORD>(timeoutMs))) {
-    case WAIT_OBJECT_0:
+    case WAIT_OBJECT_0: {
+        DWORD code = 0;
+        program.exitCode = GetExitCodeProcess(process, &code) ? static_cast<int>(code) : -1;
         return ProgramWait::Finished;
+    }
     case WAIT_TIMEOUT:
         return ProgramWait::TimedOut;
     default:

@@ -37,7 +37,8 @@ bool cUpdateFlow::installDriver()
     int value = 0;
     QElapsedTimer clock;
     clock.start();
-    while (waitForProgram(installer, int(installerWaitStep.count())) == ProgramWait::TimedOut
+    ProgramWait wait = ProgramWait::TimedOut;
+    while ((wait = waitForProgram(installer, int(installerWaitStep.count()))) == ProgramWait::TimedOut
            && clock.elapsed() < std::chrono::milliseconds(installerWaitLimit).count()) {
         // Negative values draw the bar shrinking toward its other end: rising, falling, rising...
         setProgressPercent(value);
@@ -47,5 +48,8 @@ bool cUpdateFlow::installDriver()
     }
     setProgressPercent(100);
     closeProgram(installer);
-    return true;
+    // An installer that reports a failure (a silent installer's exit code, 0 for success) has not
+    // installed the driver, and the user must not be told it has. One still running at the limit,
+    // or whose end could not be waited for, is given the benefit of the doubt.
+    return !(wait == ProgramWait::Finished && installer.exitCode != 0);
 }

@@ -1,0 +1,302 @@
+#!/usr/bin/env bash
+# The Windows build of Quaymend under Wine, in a Wine prefix of its own, against the Linux device
+# simulator behind COM ports (tests/windows/comports.py maps its pseudo-terminals).
+#
+#   tests/windows/wine-tests.sh --build DIR --qt DIR [--shots DIR] [PART...]
+#
+# DIR is the Windows build (scripts/windows.sh --build makes it); --qt the Qt for Windows it was
+# built against. Parts, all by default, each printing "wine-tests: <part> pass|FAIL <facts>":
+#   units     the Qt Test programs built for Windows (CTest), the serial port's table on a COM
+#             pair (COM5 and COM12, joined by socat on the Linux side)
+#   update    a whole --batch update from a folder whose path holds a space and non-ASCII letters,
+#             the update log in a %TEMP% whose path holds them too: image intact, version confirmed
+#   vanish    the device unplugged mid-transfer: the run ends at once, not after a time-out
+#   driver    no device, driver\setup.exe (a stand-in) started with /S: installed, and failed
+#   install   the installer, silent, per user and for all users into "Program Files\Quaymend Ö",
+#             the installed program's --version and --list, and the uninstaller leaving nothing
+#   window    the window clicked through a whole update on Xvfb (with --shots: a screenshot a page)
+#   bench     not a test: the same 40 KiB update at 11520 B/s through Wine and through the Linux
+#             build (build/), and their ratio
+# Exit status 0 when every part passed, 1 otherwise, 77 when Wine is not installed.
+set -uo pipefail
+me=wine-tests
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+build= qt= shots=
+parts=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --build) build=$(realpath "${2:?}"); shift 2 ;;
+    --qt) qt=$(realpath "${2:?}"); shift 2 ;;
+    --shots) shots=$(realpath -m "${2:?}"); shift 2 ;;
+    -*) echo "$me: unknown option $1" >&2; exit 2 ;;
+    *) parts+=("$1"); shift ;;
+    esac
+done
+[ ${#parts[@]} -gt 0 ] || parts=(units update vanish driver install window)
+command -v wine >/dev/null || { echo "$me: skipped: wine is not installed" >&2; exit 77; }
+[ -n "$build" ] && [ -x "$build/deploy/quaymend.exe" ] || { echo "$me: no Windows build (scripts/windows.sh --build)" >&2; exit 2; }
+linux_build=$top/build
+devsim=$linux_build/tools/devsim/quaymend-devsim
+[ -x "$devsim" ] || { echo "$me: the Linux simulator is not built ($devsim; scripts/build.sh quaymend-devsim)" >&2; exit 2; }
+
+work=$build/wine-tests
+rm -rf "$work"
+mkdir -p "$work/com"
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wineserver -k 2>/dev/null
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+# Bounded, as every wait here: a Wine program that hangs must not hold the suite.
+wine_run() { timeout --kill-after=10 "$@"; }
+winpath() { winepath -w "$1" 2>/dev/null; }
+
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+unset DISPLAY
+wine_run 180 wineboot -i >"$work/wineboot.log" 2>&1 || { echo "$me: wineboot failed"; cat "$work/wineboot.log"; exit 1; }
+# COM ports: links under work/com, made by comports.py or socat; Wine reads its mapping when its
+# server starts. %TEMP% with a space and non-ASCII letters, as a user name often gives it.
+coms=(COM5 COM6 COM7 COM8 COM12)
+temp_win='C:\users\Public\Tëmp Øy'
+temp_unix=$WINEPREFIX/drive_c/users/Public/'Tëmp Øy'
+mkdir -p "$temp_unix"
+{
+    for com in "${coms[@]}"; do
+        printf 'reg add "HKLM\\Software\\Wine\\Ports" /v %s /d "%s" /f\n' "$com" "$work/com/${com,,}"
+    done
+    printf 'reg add "HKCU\\Environment" /v TEMP /d "%s" /f\nreg add "HKCU\\Environment" /v TMP /d "%s" /f\n' "$temp_win" "$temp_win"
+} >"$work/setup.bat"
+wine_run 60 wine cmd /c "$(winpath "$work/setup.bat")" >"$work/setup.log" 2>&1
+wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+# Qt's and MinGW's DLLs for the test programs run from the build folder.
+gcc_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
+export WINEPATH="$(winpath "$qt/bin");$(winpath "$gcc_dir");$(winpath /usr/x86_64-w64-mingw32/lib)"
+
+failed=0
+report() { # part pass|FAIL facts...
+    echo "$me: $*"
+    [ "$2" = pass ] || failed=1
+}
+
+# A device simulator on pseudo-terminals, seen as COM ports; its folder is $sim.
+start_device() { # name [devsim options...]
+    sim=$work/$1
+    shift
+    mkdir -p "$sim"
+    "$devsim" --ports-file "$sim/ports" --image "$sim/image.bin" "$@" 2>"$sim/devsim.log" &
+    pids+=($!)
+    python3 "$here/comports.py" "$sim/ports" "$sim/winports" "$work/com" "${coms[@]:0:4}" &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$sim/winports" ] && return 0; sleep 0.1; done
+    echo "$me: the simulator's ports did not appear"; cat "$sim/devsim.log"; return 1
+}
+stop_device() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    pids=()
+}
+
+# The program with the sample update file beside it, in a folder named like a user's.
+app_dir=$work/'Quaymend Ö app'
+mkdir -p "$app_dir"
+cp -r "$build/deploy/." "$app_dir/"
+sample=$top/tools/demo/730400_03_00_01.hex
+cp "$sample" "$app_dir/"
+
+# batch <program folder> <log> [options]: a --batch --json run against $sim; sets status.
+batch() {
+    local dir=$1 log=$2
+    shift 2
+    status=0
+    (cd "$dir" && QUAYMEND_SIMULATED_PORTS=$(winpath "$sim/winports") wine_run 300 wine ./quaymend.exe --batch --json "$@") \
+        >"$log" 2>"$log.err" || status=$?
+}
+intact() { cmp -s <(head -c "$(stat -c %s "$sample")" "$sim/image.bin" 2>/dev/null) "$sample"; }
+
+part_units() {
+    socat pty,raw,echo=0,link="$work/com/com5" pty,raw,echo=0,link="$work/com/com12" 2>"$work/socat.log" &
+    local socat=$!
+    for _ in $(seq 50); do [ -e "$work/com/com12" ] && break; sleep 0.1; done
+    local status=0
+    (cd "$build" && QUAYMEND_PORT_PAIR="COM5;COM12" ctest --output-on-failure --timeout 300) >"$work/units.log" 2>&1 || status=$?
+    kill "$socat" 2>/dev/null
+    wait "$socat" 2>/dev/null
+    rm -f "$work/com/com5" "$work/com/com12"
+    if [ "$status" = 0 ]; then
+        report units pass "$(grep -Eo '[0-9]+% tests passed.*' "$work/units.log")"
+    else
+        report units FAIL "$(grep -E 'tests passed|Failed|FAIL!' "$work/units.log" | head -n 12)"
+    fi
+}
+
+part_update() {
+    start_device update --new-version 730400.03.00.01 --link-speed 11520 --flash-ms 5 || { report update FAIL "no device"; return; }
+    local started=$SECONDS
+    batch "$app_dir" "$sim/out.json" --timeout 240
+    local took=$((SECONDS - started))
+    stop_device
+    local log="$temp_unix/quaymendlog.txt" facts
+    facts="exit=$status time=${took}s"
+    if [ "$status" = 0 ] && intact && grep -q '"versionAfter":"730400.03.00.01"' "$sim/out.json" &&
+        grep -q 'Confirming - confirmed' "$log" 2>/dev/null; then
+        report update pass "$facts image=intact version=730400.03.00.01 log=$temp_win\\quaymendlog.txt"
+    else
+        report update FAIL "$facts; output: $(tail -c 600 "$sim/out.json") $(tail -n 5 "$sim/out.json.err"); log: $(tail -n 8 "$log" 2>/dev/null)"
+    fi
+}
+
+part_vanish() {
+    start_device vanish --link-speed 11520 --new-version 730400.03.00.01 --vanish-block 8 || { report vanish FAIL "no device"; return; }
+    local vanished=
+    batch "$app_dir" "$sim/out.json" --timeout 240 &
+    local run=$!
+    # From the moment the device goes: the simulator logs it.
+    for _ in $(seq 1200); do grep -qi 'vanish\|disappear' "$sim/devsim.log" && { vanished=$SECONDS; break; }; sleep 0.1; done
+    wait "$run"
+    status=$?
+    local after=$((SECONDS - ${vanished:-0}))
+    stop_device
+    # The run goes on looking for the device after its attempts, so it ends with 5 or 6; what
+    # matters is that no wait on the gone port ran into its full time-out.
+    if [ -n "$vanished" ] && grep -q 'Updating - failed\|Updating - xmodem' "$temp_unix/quaymendlog.txt"; then
+        report vanish pass "exit=$(grep -o '"exit":[0-9]*' "$sim/out.json" | tail -n 1) ended ${after}s after the unplugging"
+    else
+        report vanish FAIL "vanished=${vanished:-never}; $(tail -n 8 "$temp_unix/quaymendlog.txt" 2>/dev/null)"
+    fi
+}
+
+part_driver() {
+    # No device at all; each run in its own folder with its own driver\setup.exe.
+    sim=$work/nodevice
+    mkdir -p "$sim"
+    : >"$sim/winports"
+    local code dir runs=()
+    for code in 0 1; do
+        dir=$work/"driver Ö $code"
+        mkdir -p "$dir/driver"
+        cp -r "$build/deploy/." "$dir/"
+        cp "$sample" "$dir/"
+        cp "$build/fakesetup.exe" "$dir/driver/setup.exe"
+        echo "$code" >"$dir/driver/exit-code.txt"
+        batch "$dir" "$dir/out.json" &
+        runs+=($!)
+    done
+    wait "${runs[@]}"
+    for code in 0 1; do
+        dir=$work/"driver Ö $code"
+        local want='"outcome":"driver-installed"'
+        [ "$code" = 0 ] || want='"outcome":"driver-failed"'
+        if grep -q 'argument /S' "$dir/driver/started-with.txt" 2>/dev/null && grep -q "$want" "$dir/out.json"; then
+            report driver pass "installer exit $code: $want, started with /S in $(sed -n 's/^directory //p' "$dir/driver/started-with.txt" | tr -d '\r')"
+        else
+            report driver FAIL "installer exit $code: $(tail -c 400 "$dir/out.json"); started: $(cat "$dir/driver/started-with.txt" 2>/dev/null)"
+        fi
+    done
+}
+
+part_install() {
+    local installer
+    installer=$(ls "$build"/quaymend-*-setup.exe 2>/dev/null | head -n 1)
+    [ -n "$installer" ] || { report install FAIL "no installer in $build"; return; }
+    local user_dir=$WINEPREFIX/drive_c/users/$USER
+    local before after
+    before=$(cd "$WINEPREFIX" && find drive_c -path 'drive_c/users/Public/Tëmp Øy' -prune -o -print | sort)
+    # Per user, silently.
+    wine_run 120 wine "$installer" /S >"$work/install.log" 2>&1
+    wineserver -w
+    local dir="$user_dir/AppData/Local/Programs/Quaymend"
+    local facts=()
+    [ -x "$dir/quaymend.exe" ] && [ -d "$dir/driver" ] && [ -f "$dir/platforms/qwindows.dll" ] || facts+=("not installed in $dir")
+    [ -f "$user_dir/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Quaymend.lnk" ] || facts+=("no Start-menu entry")
+    wine_run 30 wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quaymend' /v QuietUninstallString \
+        >"$work/uninstall-key.log" 2>&1 || facts+=("not under Apps & features")
+    local version
+    version=$(cd "$dir" 2>/dev/null && wine_run 30 wine ./quaymend.exe --version 2>/dev/null | tr -d '\r')
+    [[ "$version" == *730900.03.00.00* ]] || facts+=("--version said '$version'")
+    # The installed program updates the device, the update file beside it.
+    cp "$sample" "$dir/"
+    start_device installed --new-version 730400.03.00.01 --flash-ms 5 || facts+=("no device")
+    batch "$dir" "$sim/out.json" --timeout 240
+    stop_device
+    { [ "$status" = 0 ] && intact; } || facts+=("installed update: exit $status")
+    rm -f "$dir/730400_03_00_01.hex"
+    wine_run 120 wine "$dir/uninstall.exe" /S >>"$work/install.log" 2>&1
+    wineserver -w
+    [ ! -e "$dir" ] || facts+=("left behind: $(cd "$dir" && find . | head -n 5 | tr '\n' ' ')")
+    [ ! -e "$user_dir/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Quaymend.lnk" ] || facts+=("Start-menu entry left")
+    wine_run 30 wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quaymend' >/dev/null 2>&1 &&
+        facts+=("uninstall key left")
+
+    # For all users, into a folder whose name has a space and a non-ASCII letter. NSIS takes /D=
+    # unquoted and last; cmd passes the line on as it stands.
+    local all='C:\Program Files\Quaymend Ö'
+    local all_unix=$WINEPREFIX/drive_c/'Program Files/Quaymend Ö'
+    printf '@"%s" /AllUsers /S /D=%s\r\n' "$(winpath "$installer")" "$all" >"$work/install-all.bat"
+    wine_run 120 wine cmd /c "$(winpath "$work/install-all.bat")" >>"$work/install.log" 2>&1
+    wineserver -w
+    [ -x "$all_unix/quaymend.exe" ] || facts+=("not installed in $all")
+    version=$(cd "$all_unix" 2>/dev/null && wine_run 30 wine ./quaymend.exe --version 2>/dev/null | tr -d '\r')
+    [[ "$version" == *730900.03.00.00* ]] || facts+=("--version from $all said '$version'")
+    wine_run 30 wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quaymend' >/dev/null 2>&1 ||
+        facts+=("all users: not under Apps & features")
+    printf '@"%s" /AllUsers /S\r\n' "$all\\uninstall.exe" >"$work/uninstall-all.bat"
+    wine_run 120 wine cmd /c "$(winpath "$work/uninstall-all.bat")" >>"$work/install.log" 2>&1
+    wineserver -w
+    [ ! -e "$all_unix" ] || facts+=("left behind in $all: $(cd "$all_unix" && find . | head -n 5 | tr '\n' ' ')")
+    after=$(cd "$WINEPREFIX" && find drive_c -path 'drive_c/users/Public/Tëmp Øy' -prune -o -print | sort)
+    local extra
+    extra=$(comm -13 <(echo "$before") <(echo "$after") | grep -v '/Temp/\|/temp/\|INetCache\|/Tëmp Øy' | head -n 5)
+    [ -z "$extra" ] || facts+=("new files after uninstalling: $(echo "$extra" | tr '\n' ' ')")
+    if [ ${#facts[@]} -eq 0 ]; then
+        report install pass "per user and all users (\"$all\"): installed, --version, update, uninstalled, nothing left"
+    else
+        report install FAIL "$(printf '%s; ' "${facts[@]}")"
+    fi
+}
+
+part_window() {
+    start_device window --new-version 730400.03.00.01 --reply-delay 1500 --link-speed 11520 --flash-ms 5 ||
+        { report window FAIL "no device"; return; }
+    local dir=${shots:-$work/shots}
+    rm -f "$dir"/*.png 2>/dev/null
+    local status=0
+    QUAYMEND_SIMULATED_PORTS=$(winpath "$sim/winports") "$top/scripts/drive-update.sh" "$temp_unix/quaymendlog.txt" "$dir" \
+        sh -c 'cd "$1" && exec wine ./quaymend.exe' sh "$app_dir" >"$work/window.log" 2>&1 || status=$?
+    stop_device
+    if [ "$status" = 0 ] && intact; then
+        report window pass "$(grep -c '^Page:' "$work/window.log") pages, $(ls "$dir"/*.png | wc -l) screenshots in $dir"
+    else
+        report window FAIL "$(tail -n 12 "$work/window.log")"
+    fi
+}
+
+part_bench() {
+    local linux=$linux_build/src/quaymend rounds=3 i t_wine=0 t_linux=0 t0
+    [ -x "$linux" ] || { echo "$me: bench needs the Linux build ($linux)"; return; }
+    for i in $(seq $rounds); do
+        start_device bench-wine-$i --new-version 730400.03.00.01 --link-speed 11520
+        t0=$(date +%s%N)
+        batch "$app_dir" "$sim/out.json" --timeout 240 --no-confirm
+        t_wine=$((t_wine + ($(date +%s%N) - t0) / 1000000))
+        stop_device
+        start_device bench-linux-$i --new-version 730400.03.00.01 --link-speed 11520
+        t0=$(date +%s%N)
+        (cd "$work" && QUAYMEND_SIMULATED_PORTS=$sim/ports TMPDIR=$sim timeout 240 "$linux" --batch --json --timeout 240 --no-confirm "$sample") >"$sim/out.json" 2>&1
+        t_linux=$((t_linux + ($(date +%s%N) - t0) / 1000000))
+        stop_device
+    done
+    echo "$me: bench 40 KiB at 11520 B/s, $rounds rounds: Wine $((t_wine / rounds)) ms, Linux $((t_linux / rounds)) ms a run, ratio $(awk -v w=$t_wine -v l=$t_linux 'BEGIN { printf "%.2f", w / l }')"
+}
+
+for part in "${parts[@]}"; do
+    case "$part" in
+    units | update | vanish | driver | install | window | bench) "part_$part" ;;
+    *) echo "$me: unknown part $part" >&2; failed=1 ;;
+    esac
+done
+exit "$failed"
