@@ -75,6 +75,8 @@ private slots:
     void bootloaderScanOnSimulator();
     void usbPlace_data();
     void usbPlace();
+    void usbIdsOfInstanceId_data();
+    void usbIdsOfInstanceId();
 
 private:
     QTemporaryDir m_updates;
@@ -440,6 +442,35 @@ void tst_PortDiscovery::usbPlace()
     const cUsbPlace place = usbPlaceOf(port, sys.path());
     QCOMPARE(place.location, location);
     QCOMPARE(place.device, device);
+}
+
+// Windows names a port's USB device by its instance ID; only a real serial number may bind a run.
+void tst_PortDiscovery::usbIdsOfInstanceId_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<int>("vendor");
+    QTest::addColumn<int>("product");
+    QTest::addColumn<QString>("serial");
+    QTest::newRow("with a serial number") << QString("USB\\VID_3E71&PID_0101\\AIS0042") << 0x3E71 << 0x0101 << QString("AIS0042");
+    QTest::newRow("lower case") << QString("usb\\vid_3e71&pid_01a0\\x1") << 0x3E71 << 0x01A0 << QString("x1");
+    QTest::newRow("serial number made up by Windows") << QString("USB\\VID_3E71&PID_0101\\5&1C3B2F0&0&2") << 0x3E71 << 0x0101 << QString("");
+    QTest::newRow("interface of a composite device") << QString("USB\\VID_3E71&PID_0101&MI_00\\6&2A3B&0&0000") << 0x3E71 << 0x0101 << QString("");
+    QTest::newRow("FTDI's driver") << QString("FTDIBUS\\VID_0403+PID_6001+A12345B\\0000") << 0x0403 << 0x6001 << QString("A12345B");
+    QTest::newRow("not USB") << QString("ACPI\\PNP0501\\1") << 0 << -1 << QString("");
+    QTest::newRow("vendor ID too long") << QString("USB\\VID_3E710&PID_0101\\AIS1") << 0 << -1 << QString("");
+    QTest::newRow("no device part") << QString("USB") << 0 << -1 << QString("");
+}
+
+void tst_PortDiscovery::usbIdsOfInstanceId()
+{
+    QFETCH(QString, id);
+    QFETCH(int, vendor);
+    QFETCH(int, product);
+    QFETCH(QString, serial);
+    const cUsbIds ids = ::usbIdsOfInstanceId(id);
+    QCOMPARE(ids.vendorID, vendor);
+    QCOMPARE(ids.productID, product);
+    QCOMPARE(ids.serialNumber, serial);
 }
 
 QTEST_GUILESS_MAIN(tst_PortDiscovery)
