@@ -29,6 +29,40 @@ grep -qxF "[ok] You can open $port for reading and writing." "$work/out" || fail
 grep -qF "[ok] Update file 730400_03_00_01.hex in $work: version 730400.03.00.01" "$work/out" || fail "update file line"
 tail -n 1 "$work/out" | grep -qxF "Ready: nothing stands in the way of an update." || fail "verdict"
 
+# Another program's lock files on the device (both names minicom writes), one row per format, then
+# the port open without one: while it lives, it is named and neither its port nor its files touched.
+node=$(readlink -f "$port")
+locks=("/var/lock/LCK..${node##*/}" "/var/lock/LCK..pts_${node##*/}")
+trap 'rm -f "${locks[@]}"; stop_started; rm -rf "$work"' EXIT
+sleep 600 &
+holder=$! && pids+=("$holder")
+held() { # what [command prefix...]
+    local what=$1 lock
+    shift
+    expect 1 "check, $what" "$@" "$quaymend" --check "$work/730400_03_00_01.hex"
+    grep -qxF "[problem] $port is in use by sleep (process $holder). Fix: close that program, then try again." \
+        "$work/out" || { cat "$work/out"; fail "holder, $what"; }
+    expect 4 "list, $what" "$@" "$quaymend" --list
+    expect 4 "batch, $what" "$@" "$quaymend" --batch --timeout 1 "$work/730400_03_00_01.hex"
+    for lock in "${locks[@]}"; do [ ! -e "$work/lock" ] || cmp -s "$lock" "$work/lock" || fail "$what: $lock"; done
+}
+binary=$(printf '\\x%02x\\x%02x\\x%02x\\x00' $((holder & 255)) $((holder >> 8 & 255)) $((holder >> 16)))
+for row in "HDB UUCP:%10d\n:$holder" "minicom:%10d minicom root\n:$holder" \
+    "QLockFile:%d\nsleep\n$(uname -n)\n:$holder" "binary:$binary:" "holder gone:%10d\n:$(sh -c 'echo $$')"; do
+    IFS=: read -r what layout pid <<<"$row"
+    printf "$layout" $pid >"$work/lock"
+    for lock in "${locks[@]}"; do cp "$work/lock" "$lock"; done
+    [ "$what" = "holder gone" ] || { held "$what lock file"; continue; }
+    expect 0 "check, $what" "$quaymend" --check "$work/730400_03_00_01.hex"
+    expect 0 "list, $what" "$quaymend" --list
+    for lock in "${locks[@]}"; do [ ! -e "$lock" ] || fail "$what: $lock left behind"; done
+done
+rm "$work/lock"
+sleep 600 <"$node" &
+pids+=($!)
+holder=$! held "held open without a lock file"
+kill "$!" 2>/dev/null || true
+
 expect 1 "check without an update file" "$quaymend" --check "$top/README.md"
 grep -qF "[problem] README.md in " "$work/out" || fail "file that is no update file"
 
@@ -44,7 +78,15 @@ grep -qx "quaymend 730900.03.00.00" "$work/out" || fail "version line"
 # (or a sanitizer's settings file there) would fail for another reason than the port.
 if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null \
     && setpriv --reuid=nobody --regid=nogroup --clear-groups "$quaymend" --version >/dev/null 2>&1; then
-    node=$(readlink -f "$port")
+    # Another user's holder answers kill(pid, 0) with EPERM and lives (Qt takes its file over, as /proc
+    # hides its program); without the file the port is this user's, Qt's exclusive open after ours.
+    nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    chmod 0666 "$node"
+    printf '%d\nsleep\n%s\n' "$holder" "$(uname -n)" >"$work/lock"
+    for lock in "${locks[@]}"; do cp "$work/lock" "$lock" && chown nobody "$lock"; done
+    held "another user's QLockFile lock file" "${nobody[@]}"
+    rm -f "${locks[@]}"
+    expect 0 "list as another user" "${nobody[@]}" "$quaymend" --list
     chown daemon "$node"
     chmod 0600 "$node"
     expect 1 "check of a port the user may not open" \

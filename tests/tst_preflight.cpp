@@ -20,6 +20,7 @@ struct cFakeSystem : cSystemView
     QStringList groupsNow { "alice" };
     QStringList groupsJoined { "alice" };
     QList<ProcessInfo> holders;
+    std::optional<ProcessInfo> lock;
     bool modemManager = false;
     bool udev = true;
     QMap<QString, QString> properties { { "ID_VENDOR_ID", "3e71" } };
@@ -36,6 +37,7 @@ struct cFakeSystem : cSystemView
     QStringList processGroups() override { return groupsNow; }
     QStringList memberGroups() override { return groupsJoined; }
     QList<ProcessInfo> processesUsing(const QString &) override { return holders; }
+    std::optional<ProcessInfo> lockHolder(const QString &) override { return lock; }
     bool processRunning(const QString &name) override { return modemManager && name == "ModemManager"; }
     bool udevRunning() override { return udev; }
     QMap<QString, QString> udevProperties(const QString &) override { return properties; }
@@ -140,6 +142,12 @@ void tst_Preflight::findings_data()
         s.portAccess = PortAccess::Busy;
         s.holders = { { 812, "minicom" } };
     }) << false << QStringList { "[problem] /dev/ttyACM0 is in use by minicom (process 812). Fix: close that program" }
+                       << QStringList {};
+    QTest::newRow("busy, lock holder first and named once") << Setup([](cFakeSystem &s, UpdateSource &) {
+        s.portAccess = PortAccess::Busy;
+        s.holders = { { 900, "gpsd" }, { 812, "" } };
+        s.lock = ProcessInfo { 812, "" };
+    }) << false << QStringList { "/dev/ttyACM0 is in use by process 812, gpsd (process 900). Fix: close" }
                        << QStringList {};
     QTest::newRow("busy, holder hidden") << Setup([](cFakeSystem &s, UpdateSource &) {
         s.portAccess = PortAccess::Busy;

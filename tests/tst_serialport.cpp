@@ -5,6 +5,8 @@
 #include "device/portlock.h"
 #include "device/serialport.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -35,7 +37,7 @@ struct Pty
     // port has when it appears.
     explicit Pty(bool cooked = false)
     {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
             return;
         if (!cooked) {
@@ -191,11 +193,13 @@ private slots:
         QCOMPARE(::write(pty.master, "C", 1), ssize_t(1));
         // Kept bytes come first, whole, in order, through both ways of reading.
         char got[16] = {};
-        qint64 n = 0;
-        if (keep)
-            n += port.read(got, 2);
+        qint64 n = keep ? port.read(got, 2) : 0;
+        QCOMPARE(n, qint64(keep ? 2 : 0));
         n += port.readLine(got + n, qint64(expected.size() + 1 - n));
         QCOMPARE(QByteArray(got, int(n)), expected);
+        port.close();
+        QCOMPARE(::write(pty.master, "UU", 2), ssize_t(2));
+        QVERIFY(port.openKeepingInput(QIODevice::ReadWrite));
         port.close();
         // Nothing kept outlives the open it belonged to.
         QVERIFY(port.open(QIODevice::ReadWrite));
@@ -336,26 +340,35 @@ private slots:
 
     // Another program's UUCP lock file keeps the port from being opened; a stale one, or one of
     // this process, does not. An open port is exclusive (TIOCEXCL).
+    // A file naming no process keeps it while young (a lock not yet written), as does a program with
+    // the port open; the file stays as written, no descriptor is left, a refused line stays cooked.
     void lockFiles_data()
     {
         // %live: another live process, %other: another user's, %own: this one, %dead: an ended
         // one, %binary: a live one as the old binary UUCP format stores it
+        // %open: the live process has the port open; every file is 60 s old unless it starts %ageNN
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("held");
         QTest::newRow("no lock file") << QByteArray() << false;
         QTest::newRow("HDB format, live writer") << QByteArray("     %live\n") << true;
         QTest::newRow("HDB format without its newline") << QByteArray("     %live") << true;
+        QTest::newRow("minicom's format, live writer") << QByteArray("     %live minicom boat\n") << true;
+        QTest::newRow("minicom's format, ended writer") << QByteArray("%age00     %dead minicom boat\n") << false;
         QTest::newRow("Qt's format, live writer") << QByteArray("%live\nminicom\nboat\n") << true;
         QTest::newRow("another user's live process") << QByteArray("     %other\n") << true;
         QTest::newRow("binary process number, live writer") << QByteArray("%binary") << true;
         QTest::newRow("writer has ended") << QByteArray("     %dead\n") << false;
         QTest::newRow("this process") << QByteArray("%own\n") << false;
+        QTest::newRow("held open, stale lock file") << QByteArray("%open") << true;
         QTest::newRow("zero") << QByteArray("         0\n") << false;
         QTest::newRow("negative: kill(-1) would ask every process") << QByteArray("        -1\n") << false;
         // 2^32 + 1 is process 1 once cut to a pid_t.
         QTest::newRow("over-long number that wraps to a live process") << QByteArray("4294967297\n") << false;
         QTest::newRow("over-long digits") << QByteArray("123456789012345678901234567890\n") << false;
         QTest::newRow("empty file") << QByteArray("\n") << false;
+        QTest::newRow("empty file, just created") << QByteArray("%age00") << true;
+        QTest::newRow("empty file, 25 s old") << QByteArray("%age25") << true;
+        QTest::newRow("empty file, 31 s old") << QByteArray("%age31") << false;
         QTest::newRow("garbage") << QByteArray("\x7f""ELF\x02\x01 not a lock") << false;
     }
 
@@ -363,9 +376,13 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QFETCH(bool, held);
-        Pty pty;
+        const int age = content.startsWith("%age") ? content.mid(4, 2).toInt() : 60;
+        content.remove(0, content.startsWith("%age") ? 6 : 0);
+        Pty pty(true);
         QVERIFY(!pty.slavePath.isEmpty());
         QProcess live;
+        if (content == "%open")
+            live.setStandardInputFile(pty.slavePath);
         live.start("sleep", { "30" });
         QVERIFY(live.waitForStarted());
         QProcess ended;
@@ -391,15 +408,26 @@ private slots:
         // Qt's name for the port's lock file: LCK..pts_N.
         const QString lockPath = QStringLiteral("/var/lock/") + portLockNames(pty.slavePath).constLast();
         QFile::remove(lockPath); // a pseudo-terminal's number comes round again
-        if (!content.isEmpty()) {
+        if (!content.isNull()) {
             QFile lock(lockPath);
             if (!lock.open(QIODevice::WriteOnly | QIODevice::NewOnly))
                 QSKIP("the lock directory cannot be written here");
             lock.write(content);
+            QVERIFY(lock.flush()
+                    && lock.setFileTime(QDateTime::currentDateTime().addSecs(-age), QFileDevice::FileModificationTime));
         }
-        QCOMPARE(portHeldElsewhere(pty.slavePath), held);
+        QCOMPARE(portHeldElsewhere(pty.slavePath), held && content != "%open");
         cSerialPort port;
         port.setPortName(pty.slavePath);
+        const qsizetype descriptors = QDir(QStringLiteral("/proc/self/fd")).count();
+        for (int i = 0; i < 20; ++i, port.close())
+            QCOMPARE(i % 2 ? port.open(QIODevice::ReadWrite) : port.openKeepingInput(QIODevice::ReadWrite), !held);
+        QCOMPARE(QDir(QStringLiteral("/proc/self/fd")).count(), descriptors);
+        termios line {};
+        QVERIFY(::tcgetattr(pty.master, &line) == 0);
+        QCOMPARE(bool(line.c_lflag & ECHO), held);
+        if (QFile written(lockPath); held && !content.isNull())
+            QCOMPARE(written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray("(removed)"), content);
         QCOMPARE(port.open(QIODevice::ReadWrite), !held);
         // QEMU's user-mode emulation neither passes TIOCGEXCL on nor opens a second descriptor the
         // way the kernel does: exclusivity is looked at on a real kernel only.

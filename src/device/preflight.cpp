@@ -68,9 +68,17 @@ Finding permissionFinding(cSystemView &system, const QString &path)
 
 Finding busyFinding(cSystemView &system, const QString &path, const QString &detail)
 {
+    QList<ProcessInfo> processes = system.processesUsing(path);
+    // A program with both the port open and its lock file (minicom) is named once.
+    if (const std::optional<ProcessInfo> lock = system.lockHolder(path); lock && lock->pid > 0) {
+        processes.removeIf([&](const ProcessInfo &process) { return process.pid == lock->pid; });
+        processes.prepend(*lock);
+    }
     QStringList holders;
-    for (const ProcessInfo &process : system.processesUsing(path))
-        holders.append(QStringLiteral("%1 (process %2)").arg(process.name).arg(process.pid));
+    for (const ProcessInfo &process : processes) {
+        holders.append(process.name.isEmpty() ? QStringLiteral("process %1").arg(process.pid)
+                                              : QStringLiteral("%1 (process %2)").arg(process.name).arg(process.pid));
+    }
     if (holders.isEmpty()) {
         return { Finding::Problem,
                  QStringLiteral("%1 is in use by another program (%2), which could not be found under /proc. Fix: "

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/portlock.h"
 #include "update/identify.h"
 
 #include <QList>
@@ -34,12 +35,6 @@ struct NodeOwner
     uint mode = 0; // permission bits
 };
 
-struct ProcessInfo
-{
-    qint64 pid = 0;
-    QString name;
-};
-
 class cSystemView
 {
 public:
@@ -56,6 +51,8 @@ public:
     virtual QStringList memberGroups() = 0;
     // Processes that have path open, as far as /proc shows them.
     virtual QList<ProcessInfo> processesUsing(const QString &path) = 0;
+    // The live program whose lock file holds the port (pid 0: a file that names none yet).
+    virtual std::optional<ProcessInfo> lockHolder(const QString &path) { return portLockHolder(path); }
     virtual bool processRunning(const QString &name) = 0;
     virtual bool udevRunning() = 0;
     // The udev properties of the device node; empty when udev does not know it.

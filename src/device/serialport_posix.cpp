@@ -31,18 +31,20 @@ namespace {
 //
 // What no program can prevent: a USB device is not read until its port is opened, and the bytes
 // it had queued arrive during that first open, before any settings can be made, and are echoed.
-// They are taken off the line here (takePending) so that at least they are not lost as well.
-int makeLineRaw(const QString &name)
+// With pending, they are taken off the line here so that at least they are not lost as well:
+// through this descriptor, as Qt's open drops pending input in some versions and not in others.
+int claimLine(const QString &name, QByteArray *pending)
 {
     // As QSerialPort names it: a bare name lives in /dev.
     const QString path = name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
+    // Exclusive before anything is set or read: no other program opens the port from here on
+    // (privileged ones aside). Not a terminal (a FIFO, a file under a port's name): refused, and
+    // nothing of it is read.
     termios settings {};
-    // Not a terminal (a FIFO, a file under a port's name): nothing to make raw, and nothing of
-    // it may be read here. Qt's own open refuses it.
-    if (::tcgetattr(fd, &settings) != 0) {
+    if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &settings) != 0) {
         ::close(fd);
         return -1;
     }
@@ -50,23 +52,18 @@ int makeLineRaw(const QString &name)
         ::cfmakeraw(&settings);
         ::tcsetattr(fd, TCSANOW, &settings);
     }
-    return fd;
-}
-
-// Everything the line holds now, through the descriptor above: the line is raw, and these bytes
-// must not go through Qt's open, which drops pending input in some versions and not in others.
-QByteArray takePending(int fd)
-{
-    QByteArray taken;
-    char chunk[512];
-    while (taken.size() < 16 * 1024) {
+    while (pending && pending->size() < 16 * 1024) {
+        char chunk[512];
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n > 0)
-            taken.append(chunk, n);
+            pending->append(chunk, n);
         else if (!(n < 0 && errno == EINTR))
             break;
     }
-    return taken;
+    // Qt opens the port anew, which exclusive mode refuses to all but a privileged process; Qt
+    // takes it again as soon as it has the port.
+    ::ioctl(fd, TIOCNXCL);
+    return fd;
 }
 #endif
 
@@ -156,11 +153,16 @@ bool cSerialPort::openPort(QIODevice::OpenMode mode, bool keepInput)
     // QSerialPort refuses unbuffered mode; its buffer is invisible to callers here because every
     // write is drained before it returns.
     mode &= ~QIODevice::Unbuffered;
-    // Qt takes over a lock file in another format even while its writer runs.
-    if (portHeldElsewhere(m_name))
+    // Qt takes over some live programs' lock files, and some programs take no lock at all: nothing
+    // is set on or read from a port while another program shows on it.
+    if (portHeldElsewhere(m_name) || !processesHoldingPort(m_name).isEmpty())
         return false;
-    removeUnreadableLockFiles(m_name);
+    removeStaleLockFiles(m_name);
     m_vanished = false;
+    QByteArray pending;
+    const int claimed = claimLine(m_name, keepInput ? &pending : nullptr);
+    if (claimed < 0)
+        return false;
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(m_name);
     port->setBaudRate(m_baudRate);
@@ -168,17 +170,8 @@ bool cSerialPort::openPort(QIODevice::OpenMode mode, bool keepInput)
     port->setDataBits(m_dataBits);
     port->setStopBits(m_stopBits);
     port->setFlowControl(m_flowControl);
-#ifdef Q_OS_UNIX
-    const int rawFirst = makeLineRaw(m_name);
-    QByteArray pending = rawFirst >= 0 ? takePending(rawFirst) : QByteArray();
-#else
-    QByteArray pending;
-#endif
     const bool opened = port->open(mode);
-#ifdef Q_OS_UNIX
-    if (rawFirst >= 0)
-        ::close(rawFirst);
-#endif
+    ::close(claimed);
     if (!opened)
         return false;
 #ifdef Q_OS_UNIX

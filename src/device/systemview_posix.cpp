@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -101,6 +100,13 @@ public:
                 : error == ENOENT                    ? PortAccess::Gone
                                                      : PortAccess::Failed;
         }
+        // What another program holds is not opened here at all, as the port itself does not.
+        const std::optional<ProcessInfo> lock = lockHolder(path);
+        if (lock || !processesUsing(path).isEmpty()) {
+            detail = lock && lock->pid == 0 ? QStringLiteral("its lock file names no process yet")
+                                            : QStringLiteral("held open");
+            return PortAccess::Busy;
+        }
         // Opening shows what permissions cannot: a port another program holds exclusively. Without
         // blocking, and without making it this process's controlling terminal.
         const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -113,12 +119,6 @@ public:
                                                                       : PortAccess::Failed;
         }
         ::close(fd);
-        // Qt's serial ports also take a lock file; a live owner of one makes the port busy for us.
-        const QString lock = lockOwner(path);
-        if (!lock.isEmpty()) {
-            detail = QStringLiteral("locked by process %1").arg(lock);
-            return PortAccess::Busy;
-        }
         return PortAccess::Ok;
     }
 
@@ -175,28 +175,7 @@ public:
         return names;
     }
 
-    QList<ProcessInfo> processesUsing(const QString &path) override
-    {
-        QList<ProcessInfo> result;
-        struct stat node;
-        if (::stat(QFile::encodeName(path).constData(), &node) != 0 || !S_ISCHR(node.st_mode))
-            return result;
-        const qint64 self = ::getpid();
-        for (const QString &pid : processIds()) {
-            if (pid.toLongLong() == self)
-                continue;
-            const QString fdDir = QStringLiteral("/proc/%1/fd").arg(pid);
-            for (const QString &fd : QDir(fdDir).entryList(QDir::System | QDir::NoDotAndDotDot)) {
-                struct stat open;
-                if (::stat(QFile::encodeName(fdDir + QLatin1Char('/') + fd).constData(), &open) == 0
-                    && S_ISCHR(open.st_mode) && open.st_rdev == node.st_rdev) {
-                    result.append({ pid.toLongLong(), processName(pid) });
-                    break;
-                }
-            }
-        }
-        return result;
-    }
+    QList<ProcessInfo> processesUsing(const QString &path) override { return processesHoldingPort(path); }
 
     bool processRunning(const QString &name) override
     {
@@ -237,25 +216,6 @@ public:
             const QString rule = QLatin1String(folder) + QLatin1Char('/') + QLatin1String(udevRuleName);
             if (QFile::exists(rule))
                 return rule;
-        }
-        return QString();
-    }
-
-private:
-    // The process named in a live "LCK..<name>" lock file for the port, or empty.
-    static QString lockOwner(const QString &path)
-    {
-        const QString name = QStringLiteral("LCK..") + path.section(QLatin1Char('/'), -1);
-        for (const char *folder : { "/var/lock", "/run/lock", "/tmp" }) {
-            // /tmp is everyone's: a FIFO planted under the lock's name must not hold the check.
-            QFile lock;
-            if (!openRegularFile(lock, QLatin1String(folder) + QLatin1Char('/') + name))
-                continue;
-            const QString pid = QString::fromLatin1(lock.read(64)).section(QLatin1Char('\n'), 0, 0).trimmed();
-            bool numeric = false;
-            const qint64 id = pid.toLongLong(&numeric);
-            if (numeric && id > 0 && id != ::getpid() && (::kill(pid_t(id), 0) == 0 || errno == EPERM))
-                return QStringLiteral("%1 (%2)").arg(pid, processName(pid));
         }
         return QString();
     }
