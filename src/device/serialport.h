@@ -56,6 +56,7 @@ private:
     // The Win32 serial API directly: Qt SerialPort is not built for Windows here.
     bool applySettings();
     void *m_handle = nullptr; // HANDLE; nullptr while closed
+    int m_writeTimeoutSet = -1; // the write time-out the driver has now
 #else
     qint64 writeToDriver(const char *data, qint64 size);
 
