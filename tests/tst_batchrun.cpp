@@ -29,8 +29,8 @@ const QRegularExpression stamp(QStringLiteral("^\\d\\d \\S+ \\d{4} - \\d\\d:\\d\
 
 // What a test does to the run (a shorter budget, a Ctrl-C on a page, ...).
 enum class Hook {
-    None, ShortDetection, OneAttempt, InterruptWhileDetecting, InterruptDuringTransfer,
-    EmptyFile, RemoveFile // once the device has been found
+    None, ShortDetection, OneAttempt, InterruptWhileDetecting, InterruptWhileSwitching,
+    InterruptDuringTransfer, EmptyFile, RemoveFile // once the device has been found
 };
 
 // The update log's lines without their timestamps, and with the simulator's port names (which
@@ -132,10 +132,16 @@ void tst_BatchRun::endings_data()
                                 << "Complete";
     QTest::newRow("file error") << device << true << false << false << 0 << Hook::RemoveFile << 7 << "file-error"
                                 << "Complete";
-    QTest::newRow("no boot loader within the bound") << QStringList { "--fault", "no-bootloader" } << true << true
-                                                     << false << 4 << Hook::None << 5 << "timeout" << "Connecting";
+    QTest::newRow("no boot loader") << QStringList { "--fault", "no-bootloader" } << true << true << false << 60
+                                    << Hook::OneAttempt << 5 << "connect-failed" << "Complete";
+    QTest::newRow("bound passes while switching") << (device + QStringList { "--boot-delay", "2500" }) << true
+                                                  << true << false << 2 << Hook::None << 0 << "updated" << "Complete";
     QTest::newRow("Ctrl-C while detecting") << (device + QStringList { "--start-delay", "20000" }) << true << true << false << 0 << Hook::InterruptWhileDetecting
                                             << 130 << "interrupted" << "Detecting AIS";
+    // Held over the boot loader's search (one scan), left where the window could be closed.
+    QTest::newRow("Ctrl-C while switching")
+        << QStringList { "--fault", "no-bootloader" } << true << false << false << 0 << Hook::InterruptWhileSwitching
+        << 130 << "interrupted" << "Connecting - retry";
     QTest::newRow("Ctrl-C during the transfer is refused")
         << (device + QStringList { "--link-speed", "11520" }) << true << false << false << 0
         << Hook::InterruptDuringTransfer << 0 << "updated" << "Complete";
@@ -170,6 +176,8 @@ void tst_BatchRun::endings()
         limits.detectScans = 1;
     if (hook == Hook::OneAttempt)
         limits.attemptsPerSeries = 1;
+    if (hook == Hook::InterruptWhileSwitching)
+        limits.bootloaderScans = 1;
     run.flow().setLimits(limits);
     int interrupts = 0;
     connect(&run.flow(), &cUpdateFlow::pageChanged, &run, [&](cUpdateFlow::Page page) {
@@ -177,7 +185,8 @@ void tst_BatchRun::endings()
             QFile::resize(m_files + u'/' + updateName, 0);
         if (hook == Hook::RemoveFile && page == cUpdateFlow::Page::UpdateRequired)
             QFile::remove(m_files + u'/' + updateName);
-        if (hook == Hook::InterruptWhileDetecting && page == cUpdateFlow::Page::Detecting) {
+        if ((hook == Hook::InterruptWhileDetecting && page == cUpdateFlow::Page::Detecting)
+            || (hook == Hook::InterruptWhileSwitching && page == cUpdateFlow::Page::Switching)) {
             ++interrupts;
             QTimer::singleShot(0, &run, &cBatchRun::interrupt);
         }
@@ -276,9 +285,12 @@ void tst_BatchRun::sameLogAsTheWindow()
 void tst_BatchRun::processWithoutDisplay_data()
 {
     QTest::addColumn<bool>("readerLeaves");
-    QTest::newRow("output read") << false;
+    QTest::addColumn<QByteArray>("ctrlCAt"); // two SIGINTs once this line is out: each refused
+    QTest::newRow("output read") << false << QByteArray();
     // As "quaymend --batch | head -n 1" does: the pipe's reader is gone before the transfer.
-    QTest::newRow("reader gone early") << true;
+    QTest::newRow("reader gone early") << true << QByteArray();
+    QTest::newRow("Ctrl-C twice while switching") << false << QByteArray("Booting");
+    QTest::newRow("Ctrl-C twice mid-transfer") << false << QByteArray("Updating");
 }
 
 // As a script starts it: a process of its own with no display and no platform chosen, stderr not
@@ -286,7 +298,8 @@ void tst_BatchRun::processWithoutDisplay_data()
 void tst_BatchRun::processWithoutDisplay()
 {
     QFETCH(bool, readerLeaves);
-    cSimulator device({ "--new-version", "730400.03.00.01", "--link-speed", "11520" });
+    QFETCH(QByteArray, ctrlCAt);
+    cSimulator device({ "--new-version", "730400.03.00.01", "--link-speed", ctrlCAt.isEmpty() ? "11520" : "2000" });
     QVERIFY(device.start());
     QProcess quaymend;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -308,17 +321,23 @@ void tst_BatchRun::processWithoutDisplay()
         // Under way, confirmed or not: what the process has loaded by then.
         QVERIFY(QTest::qWaitFor([&] {
             printed += quaymend.readAllStandardOutput();
-            return printed.contains("\"text\":\"Updating\"") || quaymend.state() == QProcess::NotRunning;
+            return printed.contains("\"text\":\"" + (ctrlCAt.isEmpty() ? "Updating" : ctrlCAt) + '"')
+                || quaymend.state() == QProcess::NotRunning;
         }, 60000));
         const QByteArray maps = readAll(QStringLiteral("/proc/%1/maps").arg(quaymend.processId()));
         QVERIFY2(maps.contains("libQt6Core"), maps.constData());
         for (const char *plugin : { "/platforms/", "libqxcb", "libqoffscreen", "libqwayland", "libQt6XcbQpa" })
             QVERIFY2(!maps.contains(plugin), plugin);
+        const pid_t pid = pid_t(quaymend.processId()); // 0 once ended: kill() would reach this test
+        for (int signal = 0; signal < (ctrlCAt.isEmpty() ? 0 : 2); ++signal) {
+            QTest::qWait(signal * 300); // two of one kind sent together count once
+            QVERIFY(pid > 0 && ::kill(pid, SIGINT) == 0);
+        }
     }
     QVERIFY(quaymend.waitForFinished(60000));
     QCOMPARE(quaymend.exitStatus(), QProcess::NormalExit);
     QCOMPARE(quaymend.exitCode(), 0);
-    QCOMPARE(quaymend.readAllStandardError(), QByteArray());
+    QCOMPARE(quaymend.readAllStandardError().count('\n'), ctrlCAt.isEmpty() ? 0 : 2);
     QCOMPARE(readAll(device.imagePath()), padToBlocks(m_update));
     if (readerLeaves)
         return;

@@ -143,7 +143,6 @@ void tst_BootSwitch::handshake()
 
     cFakePort port;
     // The boot loader's first bytes are there before the open (on USB they arrive during it).
-    port.dropInputAtOpen = true;
     port.feed(beforeEcho);
     port.onWrite = [afterEcho](cFakePort &p, const QByteArray &) {
         const QList<QByteArray> parts = afterEcho.split('|');

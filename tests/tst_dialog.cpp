@@ -386,6 +386,7 @@ void tst_Dialog::keyboard()
 {
     wizardtest::useEmptyPortsFile(tmp.path());
     Quaymend dialog;
+    dialog.flow().setLimits({ 1 }); // one detection scan: no device at once
     dialog.show();
     QApplication::setActiveWindow(&dialog);
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -400,9 +401,7 @@ void tst_Dialog::keyboard()
     QCOMPARE(QApplication::focusWidget(), ui.NextStepButton); // the hidden buttons are passed over
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter); // from the view
-    QCOMPARE(dialog.flow().page(), cUpdateFlow::Page::Detecting);
-
-    QuaymendProbe::showPage(dialog, cUpdateFlow::Page::NotFound);
+    QCOMPARE(dialog.flow().page(), cUpdateFlow::Page::NotFound);
     QCOMPARE(QApplication::focusWidget(), ui.NextStepButton);
     QList<QWidget *> stops;
     for (int i = 0; i < 4; ++i) {
@@ -416,7 +415,7 @@ void tst_Dialog::keyboard()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), ui.RetryButton);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QVERIFY(ui.RetryButton->isHidden()); // the retry slot ran, not the default's
+    QCOMPARE(dialog.flow().page(), cUpdateFlow::Page::Connect); // retried, not cancelled by the default
     QVERIFY(dialog.isVisible());
 }
 

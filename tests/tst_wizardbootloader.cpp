@@ -12,7 +12,8 @@ using Page = cUpdateFlow::Page;
 
 // The boot loader that does not show up or does not complete its handshake. The search for its
 // port costs no attempt, and the run may be left once a whole search has come up empty; each
-// failed handshake costs one attempt of six.
+// failed handshake costs one attempt of six, and as many boot commands in a row without a boot
+// loader end the series too.
 class tst_WizardBootloader : public QObject
 {
     Q_OBJECT
@@ -54,6 +55,7 @@ void tst_WizardBootloader::bootCommandRepeatedAfterEmptySearch()
     QVERIFY(simulator.start());
     cUpdateFlow flow;
     flow.setUpdateSource(UpdateSource(m_tmp.path(), updateName));
+    flow.setLimits({ 600, 100, 2 }); // a series of two
     cFlowWatch watch(flow);
 
     QVERIFY(announce(watch));
@@ -79,6 +81,8 @@ void tst_WizardBootloader::bootCommandRepeatedAfterEmptySearch()
     QVERIFY(!watch.closable);
     // The device is gone: the second boot command found no port to go out on.
     QCOMPARE(simulator.log().count("devsim: boot command received"), 1);
+    QVERIFY(watch.waitFor(Page::ConnectFailed, 40000));
+    QCOMPARE(watch.ownLines().mid(announced + 5), QStringList { "Connecting - failed" });
 }
 
 void tst_WizardBootloader::noAppSearchGoesOnPastItsBudget()

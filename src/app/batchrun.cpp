@@ -29,9 +29,10 @@ namespace {
 // How often the run looks at its time bound between the wizard's own steps.
 constexpr int deadlineCheckMs = 100;
 
-// Set when the first transfer begins; from then on no signal ends the process by itself, as an
-// image is never cut off. Read by the signal handler.
-std::atomic<bool> transferBegun { false };
+// While the flow may not be left (the window refuses to close), no signal ends the process by
+// itself: the device may be switching to its boot loader, taking the file or restarting with it.
+// Read by the signal handler.
+std::atomic<bool> runHeld { false };
 
 QString clockText(qint64 seconds)
 {
@@ -52,6 +53,7 @@ cBatchRun::cBatchRun(const Options &options, const UpdateSource &source, QIODevi
     connect(&m_flow, &cUpdateFlow::pageChanged, this, &cBatchRun::onPage);
     connect(&m_flow, &cUpdateFlow::ended, this, &cBatchRun::onEnding);
     connect(&m_flow, &cUpdateFlow::progressChanged, this, &cBatchRun::onProgress);
+    connect(&m_flow, &cUpdateFlow::closableChanged, this, &cBatchRun::onClosable);
 }
 
 cBatchRun::~cBatchRun() = default;
@@ -84,16 +86,33 @@ void cBatchRun::interrupt()
     // Done: the run is closing its last page already.
     if (m_exitCode >= 0 || m_phase == Phase::Done)
         return;
-    if (m_phase == Phase::Transfer) {
-        tellUser("quaymend: the update is being written to the device and cannot be interrupted; it ends by itself.\n");
+    if (m_flow.cancel()) {
+        finish(ExitCode::Interrupted, QStringLiteral("interrupted"), Press::Nothing);
         return;
     }
-    if (m_phase == Phase::Confirming) {
+    m_leaveAsked = true;
+    if (m_phase == Phase::Transfer)
+        tellUser("quaymend: the update is being written to the device and cannot be interrupted; it ends by itself.\n");
+    else if (m_phase == Phase::Confirming)
         tellUser("quaymend: the device is restarting with its new firmware; the run waits for its answer, "
                  "at most a minute.\n");
+    else
+        tellUser("quaymend: the device is switching to its boot loader and cannot be left there; the run "
+                 "ends as soon as it can.\n");
+}
+
+void cBatchRun::onClosable(bool closable)
+{
+    runHeld = !closable;
+    if (!closable || (!m_leaveAsked && !m_deadlinePassed))
         return;
-    }
-    finish(ExitCode::Interrupted, QStringLiteral("interrupted"), Press::Nothing);
+    // Queued: an ending that the flow reaches in the same step is the run's outcome.
+    QTimer::singleShot(0, this, [this] {
+        if (m_leaveAsked)
+            interrupt();
+        else
+            checkDeadline();
+    });
 }
 
 void cBatchRun::onLogLine(const QDateTime &when, const QString &timestamp, const QByteArray &text)
@@ -141,7 +160,6 @@ void cBatchRun::onPage(cUpdateFlow::Page page)
         break;
     case Page::UpdateInProgress:
         m_phase = Phase::Transfer;
-        transferBegun = true;
         m_fileSize = QFileInfo(m_flow.updateFilePath()).size();
         m_transferClock.start();
         m_lastPercent = -1;
@@ -152,8 +170,6 @@ void cBatchRun::onPage(cUpdateFlow::Page page)
     default:
         break;
     }
-    if (m_phase != Phase::Transfer && m_deadlinePassed)
-        checkDeadline();
 }
 
 void cBatchRun::onEnding(cUpdateFlow::Ending ending)
@@ -206,8 +222,6 @@ void cBatchRun::onEnding(cUpdateFlow::Ending ending)
         finish(ExitCode::NotConfirmed, QStringLiteral("not-confirmed"), Press::Next);
         break;
     }
-    if (m_phase != Phase::Transfer && m_deadlinePassed)
-        checkDeadline();
 }
 
 void cBatchRun::onProgress(cUpdateFlow::Progress progress, int percent)
@@ -267,13 +281,11 @@ void cBatchRun::checkDeadline()
     if (m_runClock.elapsed() < qint64(m_options.timeoutSeconds) * 1000)
         return;
     m_deadlinePassed = true;
-    // A transfer is never cut off: the bound takes effect once it has ended.
-    if (m_phase == Phase::Transfer)
+    // The bound takes effect where the window could be closed, once the flow allows it.
+    if (!m_flow.cancel())
         return;
     tellUser("quaymend: the time given with --timeout is up.\n");
-    if (m_phase == Phase::Confirming)
-        finish(ExitCode::NotConfirmed, QStringLiteral("not-confirmed"), Press::Nothing);
-    else if (m_phase == Phase::Detecting)
+    if (m_phase == Phase::Detecting)
         finish(ExitCode::NoDevice, QStringLiteral("timeout"), Press::Nothing);
     else
         finish(ExitCode::NoBootLoader, QStringLiteral("timeout"), Press::Nothing);
@@ -369,9 +381,9 @@ std::atomic<bool> jsonOutput { false };
 void onInterruptSignal(int)
 {
     // A request still waiting for the event loop means the loop is held up (a step that does not
-    // return). Before any transfer, a second request then ends the process here, with only
+    // return). While the run may be left, a second request then ends the process here, with only
     // async-signal-safe calls: what was printed so far is already flushed, line by line.
-    if (unansweredSignals.load() > 0 && !transferBegun.load()) {
+    if (unansweredSignals.load() > 0 && !runHeld.load()) {
         static const char notice[] = "quaymend: interrupted again while busy; ending now.\n";
         static const char result[] = "{\"event\":\"result\",\"exit\":130,\"outcome\":\"interrupted\"}\n";
         [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, notice, sizeof notice - 1);
@@ -424,7 +436,7 @@ int runBatch(const CommandLine &commandLine, const UpdateSource &source)
     if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         notifier = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
         QObject::connect(notifier.get(), &QSocketNotifier::activated, &run, [&run] {
-            // One answer per signal: a second Ctrl-C during a transfer is refused again.
+            // One answer per signal: a second Ctrl-C while the run is held is refused again.
             char bytes[16];
             ssize_t got = 0;
             while ((got = ::read(interruptPipe[0], bytes, sizeof bytes)) > 0) {

@@ -40,7 +40,8 @@ public:
     QString outcome() const { return m_outcome; }
 
 public slots:
-    // Ctrl-C: ends the run unless a transfer or its confirmation is under way, which is never cut off.
+    // Ctrl-C: ends the run where the window could be closed; over the span where it refuses (from
+    // the boot command until the device has reported back), as soon as the flow allows.
     void interrupt();
 
 private:
@@ -51,6 +52,7 @@ private:
     void onPage(cUpdateFlow::Page page);
     void onEnding(cUpdateFlow::Ending ending);
     void onProgress(cUpdateFlow::Progress progress, int percent);
+    void onClosable(bool closable);
     void act(Press press);
     void finish(int exitCode, const QString &outcome, Press press);
     void checkDeadline();
@@ -72,6 +74,8 @@ private:
     QElapsedTimer m_transferClock;
     bool m_barShown = false;
     bool m_deadlinePassed = false;
+    // A Ctrl-C came while the run could not be left.
+    bool m_leaveAsked = false;
     // Last: it is destroyed first, waiting for a transfer it still runs (the run never leaves
     // during one), while everything its signals reach is still there.
     cUpdateFlow m_flow;

@@ -36,7 +36,11 @@ bool cUpdateFlow::scanApplicationPort()
 
 bool cUpdateFlow::scanBootloaderPort()
 {
-    return ::scanBootloaderPort(serialPort, flowLog(this), enumeratePorts, &deviceFollower);
+    if (!::scanBootloaderPort(serialPort, flowLog(this), enumeratePorts, &deviceFollower))
+        return false;
+    // The device does switch: only boot commands in a row that bring up nothing end a series.
+    bootCommandsUnanswered = 0;
+    return true;
 }
 
 void cUpdateFlow::usbBoot()

@@ -107,7 +107,8 @@ public:
     {
         int detectScans = 600;
         int bootloaderScans = 100;
-        // Handshakes and transfers draw on the same series.
+        // Handshakes and transfers draw on the same series; as many boot commands in a row that
+        // bring up no boot loader end it too.
         int attemptsPerSeries = 6;
         // How long the device has, after the end of a transfer, to restart and report its version.
         int confirmWaitMs = confirmTimeoutMs;
@@ -177,6 +178,7 @@ private:
     void setProgress(Progress progress);
     void endOn(Page page, Ending ending, const PageFacts &facts = {});
     void setUpdateUnderWay(bool underWay, bool closeButton = true);
+    void connectFailed(WizardState attemptState);
     void logUpdateFile();
     void logPreflight();
 
@@ -194,7 +196,8 @@ private:
     WizardState wizardState = StateConnect;
     WizardState retryState = StateConnect;
     WizardState timerState = StateConnect;
-    QTimer m_timer;
+    // A child, so that a test can tell whether the flow waits on its own.
+    QTimer m_timer { this };
     bool notFoundShown = false;
     bool bootLoaderOnly = false;
     cSerialPort serialPort;
@@ -207,6 +210,9 @@ private:
     qint32 updateAttempts = 0;
     qint32 detectScansLeft = 0;
     qint32 bootScansLeft = 0;
+    // Since the last boot-loader port showed up: a device that never switches is not waited for
+    // without end.
+    qint32 bootCommandsUnanswered = 0;
     // What the last successful identification found, for the pages that follow it.
     Identification detection;
     UpdateSource m_source;

@@ -51,6 +51,21 @@ void cUpdateFlow::setUpdateUnderWay(bool underWay, bool closeButton)
     }
 }
 
+// The series is spent: the page for a failed connection, whose Retry starts a fresh one.
+void cUpdateFlow::connectFailed(WizardState attemptState)
+{
+    log("Connecting - failed");
+    setUpdateUnderWay(false);
+    m_record.attemptsUsed = m_limits.attemptsPerSeries - updateAttempts;
+    wizardState = StateFinished;
+    updateAttempts = m_limits.attemptsPerSeries;
+    bootCommandsUnanswered = 0;
+    retryState = attemptState;
+    showPage(Page::ConnectFailed);
+    setProgress(Progress::Hidden);
+    emit ended(Ending::ConnectFailed, m_record);
+}
+
 void cUpdateFlow::logUpdateFile()
 {
     // A file that cannot be read here is the sender's to report, as "Updating - xmodem file error".
@@ -216,15 +231,7 @@ void cUpdateFlow::stepWizard()
                 log("Updating");
                 scheduleTimer(ms(transferPollInterval), StateTransfer);
             } else if (--updateAttempts <= 0) {
-                log("Connecting - failed");
-                setUpdateUnderWay(false);
-                m_record.attemptsUsed = m_limits.attemptsPerSeries;
-                wizardState = StateFinished;
-                updateAttempts = m_limits.attemptsPerSeries;
-                retryState = attemptState;
-                showPage(Page::ConnectFailed);
-                setProgress(Progress::Hidden);
-                emit ended(Ending::ConnectFailed, m_record);
+                connectFailed(attemptState);
             } else {
                 log("Connecting - retry");
                 scheduleTimer(ms(retryDelay), attemptState);
@@ -238,9 +245,11 @@ void cUpdateFlow::stepWizard()
         if (bootScansLeft > 0 || bootLoaderOnly) {
             QM_TRACE("cUpdateFlow::stepWizard") << "Rescanning:" << bootScansLeft;
             scheduleTimer(ms(bootloaderScanInterval), StateBootloaderConnect);
-        } else {
+        } else if (++bootCommandsUnanswered < m_limits.attemptsPerSeries) {
             log("Connecting - retry");
             scheduleTimer(ms(retryDelay), StateBoot);
+        } else {
+            connectFailed(attemptState);
         }
         break;
     }

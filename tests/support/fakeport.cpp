@@ -70,8 +70,7 @@ bool cFakePort::open(QIODevice::OpenMode mode)
     m_open = true;
     openedNames << m_name;
     openModes << mode;
-    if (dropInputAtOpen)
-        m_rx.clear();
+    m_rx.clear();
     return true;
 }
 

@@ -23,8 +23,6 @@ public:
     std::function<void(cFakePort &port, const QByteArray &data)> onWrite;
     // Opens fail while this is positive (each failed open counts it down); -1 fails for ever.
     int failOpens = 0;
-    // As a real port does: open() drops what was fed before it, openKeepingInput() keeps it.
-    bool dropInputAtOpen = false;
 
     QStringList settings;
     QByteArray written;
@@ -48,6 +46,7 @@ public:
     void setTimeout(int ms) override;
     int timeout() const override { return m_timeout; }
 
+    // As a real port does: open() drops what was fed before it, openKeepingInput() keeps it.
     bool open(QIODevice::OpenMode mode) override;
     bool openKeepingInput(QIODevice::OpenMode mode) override;
     bool isOpen() const override { return m_open; }

@@ -31,18 +31,16 @@ bool cFlowWatch::waitFor(Page wanted, int timeoutMs)
 
 bool cFlowWatch::next()
 {
-    if (!cUpdateFlow::offersNext(flow.page()))
-        return false;
+    const qsizetype heard = pages.size() + flow.copyLog().size();
     flow.next();
-    return true;
+    return pages.size() + flow.copyLog().size() > heard;
 }
 
 bool cFlowWatch::retry()
 {
-    if (!cUpdateFlow::offersRetry(flow.page()))
-        return false;
+    const qsizetype heard = pages.size() + flow.copyLog().size();
     flow.retry();
-    return true;
+    return pages.size() + flow.copyLog().size() > heard;
 }
 
 QStringList cFlowWatch::lines() const

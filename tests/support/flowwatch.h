@@ -30,8 +30,8 @@ public:
     Page page() const { return flow.page(); }
     // Until the flow shows page; processes events meanwhile.
     bool waitFor(Page page, int timeoutMs);
-    // The page's own buttons: false where the page has none, so a test cannot answer a page it
-    // did not expect.
+    // The page's own buttons, pressed: false when the flow refused (every step a press starts
+    // names a page or writes a line), so a test cannot answer a page it did not expect.
     bool next();
     bool retry();
     // The update log of the run, timestamps stripped; and the lines the state machine writes itself.
