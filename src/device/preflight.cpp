@@ -80,6 +80,13 @@ Finding busyFinding(cSystemView &system, const QString &path, const QString &det
                                               : QStringLiteral("%1 (process %2)").arg(process.name).arg(process.pid));
     }
     if (holders.isEmpty()) {
+#ifdef Q_OS_WIN
+        // Windows does not tell which program has a serial port open.
+        return { Finding::Problem,
+                 QStringLiteral("%1 is in use by another program (%2). Fix: close every program that uses serial "
+                                "ports (chart plotters, terminal programs), or unplug the device and plug it in again.")
+                     .arg(path, detail) };
+#endif
         return { Finding::Problem,
                  QStringLiteral("%1 is in use by another program (%2), which could not be found under /proc. Fix: "
                                 "close every program that uses serial ports (chart plotters, terminal programs), "
@@ -206,11 +213,18 @@ PreflightReport runPreflight(cSystemView &system, const UpdateSource &source)
                                           : QStringLiteral(": not the AIS device.")) });
     }
     if (devicePorts.isEmpty()) {
+        // Where the system shows a USB device it has found, whether a driver took it or not.
+#ifdef Q_OS_WIN
+        const QString shownBy = QStringLiteral("Device Manager should list it under \"Ports (COM & LPT)\" with VID_%1")
+                                    .arg(hex4(deviceVendorId));
+#else
+        const QString shownBy = QStringLiteral("\"lsusb\" should list ID %1:...").arg(hex4(deviceVendorId).toLower());
+#endif
         findings.append({ Finding::Problem,
                           QStringLiteral("No serial port carries the AIS device's vendor ID %1. Fix: connect the AIS "
                                          "device with its USB cable and switch it on; if it still does not appear, "
-                                         "try another USB socket or cable (\"lsusb\" should list ID %2:...).")
-                              .arg(hex4(deviceVendorId), hex4(deviceVendorId).toLower()) });
+                                         "try another USB socket or cable (%2).")
+                              .arg(hex4(deviceVendorId), shownBy) });
     }
     for (const SystemPort &port : devicePorts)
         checkAccess(system, port, findings);
