@@ -6,7 +6,7 @@
 #    page title and saving a screenshot of each page.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/setup.sh"
+"$top/scripts/setup.sh" --run
 # Only what the demo needs: the program in build/demo/ and the simulator, not the tests.
 "$top/scripts/build.sh" demo quaymend-devsim
 

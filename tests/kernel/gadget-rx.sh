@@ -35,7 +35,7 @@ devsim=$build/tools/devsim/quaymend-devsim
 if [ "$rig" = 1 ] && [ "$inside" = 0 ]; then
     args=(--inside --build "$build")
     [ -n "$only" ] && args+=(--only "$only")
-    exec "$here/vm.sh" --usb-gadget --timeout 900 -- bash "$here/$me" "${args[@]}"
+    exec "$here/vm.sh" --usb-gadget --share-ro "$top" --share-ro "$build" --timeout 900 -- bash "$here/$me" "${args[@]}"
 fi
 attach=pty
 [ "$inside" = 1 ] && attach=gadget

@@ -143,7 +143,7 @@ for ((d = 1; d <= devices; d++)); do
 done
 EOF
 
-vm_options=(--usb-gadget --share "$work" --timeout "$timeout_s")
+vm_options=(--usb-gadget --share "$work" --share-ro "$top" --share-ro "$build" --timeout "$timeout_s")
 [ "$rule" = 1 ] && vm_options+=(--udev-rules "$top/packaging/linux/70-quaymend.rules")
 vm_status=0
 "$here/vm.sh" "${vm_options[@]}" -- bash "$work/inside.sh" "$work" || vm_status=$?

@@ -4,6 +4,21 @@
 set -uo pipefail
 w=$1
 . "$w/config"
+wanted() { [ -z "$rows" ] || [[ " $rows " == *" $1 "* ]]; }
+
+# A program the machine cannot see would fail every row only once its waits are over.
+needs=(udevadm modprobe timeout)
+wanted window && needs+=(Xvfb xdotool xdpyinfo xwininfo import)
+{ wanted modemmanager-rule || wanted modemmanager-no-rule; } && needs+=(dbus-daemon dbus-uuidgen ModemManager)
+lacking=()
+for f in "$devsim" "$program" "$drive"; do [ -x "$f" ] || lacking+=("$f"); done
+[ -f "$update" ] || lacking+=("$update")
+for t in "${needs[@]}"; do command -v "$t" >/dev/null || lacking+=("$t"); done
+if [ ${#lacking[@]} -gt 0 ]; then
+    echo "usb-rows.sh: not seen in the machine: ${lacking[*]} (where this machine lacks udev or ModemManager, scripts/setup.sh --tests unpacks them for it)" >&2
+    exit 3
+fi
+
 table=$w/table
 : >"$table"
 rule=/run/udev/rules.d/$(basename "$(ls /run/udev/rules.d/* | head -n 1)")
@@ -13,8 +28,6 @@ sims=()
 # Two controllers from the start, for the rows with two devices side by side: dummy_hcd cannot be
 # reloaded once a gadget has been bound to it.
 modprobe -r dummy_hcd && modprobe dummy_hcd num=2
-
-wanted() { [ -z "$rows" ] || [[ " $rows " == *" $1 "* ]]; }
 
 # sim <name> <udc number> [simulator options]: one simulated device, its log in <work>/<name>.log
 sim() {
@@ -205,6 +218,8 @@ wanted modemmanager-no-rule && mm_rows=1
 if [ "$mm_rows" = 1 ]; then
     mkdir -p /run/dbus /var/lib/dbus
     dbus-uuidgen --ensure=/etc/machine-id 2>/dev/null
+    # The bus's user, which its package's scripts make where it is installed, not only unpacked.
+    id messagebus >/dev/null 2>&1 || useradd --system --no-create-home messagebus
     dbus-daemon --system --fork --nopidfile 2>"$w/dbus.err"
     ModemManager --debug >"$w/mm.log" 2>&1 &
     mm=$!

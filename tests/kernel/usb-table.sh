@@ -45,7 +45,7 @@ printf 'devsim=%q program=%q update=%q drive=%q rows=%q\n' "$build/tools/devsim/
 
 status=0
 "$here/vm.sh" --usb-gadget --udev-rules "$work/70-quaymend.rules" --share "$work" --timeout "$timeout_s" --memory 1536 \
-    -- bash "$here/usb-rows.sh" "$work" || status=$?
+    --share-ro "$top" --share-ro "$build" -- bash "$here/usb-rows.sh" "$work" || status=$?
 [ -n "$keep" ] && mkdir -p "$keep" && cp -r "$work"/. "$keep"/
 if [ ! -f "$work/table" ]; then
     echo "$me: the machine ended with status $status before the table ran" >&2

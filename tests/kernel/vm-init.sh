@@ -47,8 +47,13 @@ else
     # The root does not change while the machine runs, so its pages and names may be cached.
     mount -t 9p -o "ro,$p9,cache=loose" qmroot /lower || fail "no root share"
     mount -t tmpfs -o mode=0755 tmpfs /overlay
-    mkdir -p /overlay/upper /overlay/work
-    mount -t overlay -o lowerdir=/lower,upperdir=/overlay/upper,workdir=/overlay/work overlay /newroot ||
+    mkdir -p /overlay/upper /overlay/work /overlay/layer
+    lower=/lower
+    if [ "$qm_layer" = 1 ]; then
+        mount -t 9p -o "ro,$p9,cache=loose" qmlayer /overlay/layer || fail "no share of the layer over the root"
+        lower=/overlay/layer:/lower
+    fi
+    mount -t overlay -o "lowerdir=$lower,upperdir=/overlay/upper,workdir=/overlay/work" overlay /newroot ||
         fail "no overlay over the root"
 fi
 
@@ -69,6 +74,14 @@ if [ -n "$qm_share" ]; then
     mkdir -p "$r$qm_share"
     mount -t 9p -o "$p9,cache=none" qmshare "$r$qm_share" || fail "no share for $qm_share"
 fi
+# Nested ones show the same folders as their parent, so the order does not matter.
+i=0
+while [ "$i" -lt "$qm_shares_ro" ]; do
+    eval "d=\$qm_share_ro_$i"
+    mkdir -p "$r$d" 2>/dev/null
+    mount -t 9p -o "ro,$p9,cache=loose" "qmro$i" "$r$d" || fail "no share for $d"
+    i=$((i + 1))
+done
 
 mkdir -p "$r/run/quaymend-vm/host"
 cp /bin/busybox /stage2 "$r/run/quaymend-vm/"

@@ -13,6 +13,9 @@
 #                              Not for /.
 #   --share HOSTDIR            writable in the machine at the same path (made there when missing),
 #                              for results
+#   --share-ro HOSTDIR         read-only in the machine at the same path (may be given again): for
+#                              the source and build folders, which the machine's own /tmp and /run
+#                              would hide where they lie there
 #   --usb-gadget               loads the USB gadget stack (dummy_hcd, libcomposite, usb_f_acm,
 #                              cdc-acm), mounts configfs on /sys/kernel/config and starts udev
 #   --net                      a network card behind QEMU's user-mode NAT (10.0.2.15, gateway
@@ -33,10 +36,13 @@
 # shell's own when the root is /, Debian's default otherwise), HOME=/root, LANG=C.UTF-8 and the
 # --env variables; its working directory is this shell's when the root is / and / otherwise.
 # Inside: /proc, /sys, /dev (devtmpfs), /dev/pts, /dev/shm, and tmpfs on /run and /tmp (so this
-# machine's own /tmp and /run are not seen there: put what the command needs elsewhere, or in the
-# --share folder); hostname quaymend-vm, loopback up, no other network without --net. With the root
-# /, the kernel's whole module tree is bound on /lib/modules/<version> once udev's first pass is
-# done, so modprobe and udev load modules as on an installed system.
+# machine's own /tmp and /run are not seen there: put what the command needs elsewhere, or in a
+# --share or --share-ro folder); hostname quaymend-vm, loopback up, no other network without --net.
+# With the root /, the kernel's whole module tree is bound on /lib/modules/<version> once udev's
+# first pass is done, so modprobe and udev load modules as on an installed system; and the folder
+# $QUAYMEND_RIG_LAYER/root (default /var/tmp/quaymend-rig/root), where scripts/setup.sh --tests
+# unpacks what the machine runs but this machine lacks (udev, ModemManager: installed here, Debian
+# would start and enable them here as well), lies over the root in the machine.
 #
 # Exit status: the command's; 124 when the timeout stopped the machine; 125 when the machine ended
 # without telling the command's status (its console is printed); 2 for a usage error; 77 (CTest's
@@ -52,7 +58,7 @@
 # dpkg-deb -x, never installed, and kept with the initramfs made from them in
 # $QUAYMEND_KERNEL_CACHE/<release>-<arch> (default /var/tmp/quaymend-kernels). Remove that folder
 # to take a newer kernel. Needs root (QEMU shares the root as its owner), qemu-system-x86 or
-# qemu-system-arm, kmod, cpio, xz-utils and zstd: scripts/setup.sh installs them.
+# qemu-system-arm, kmod, cpio, xz-utils and zstd: scripts/setup.sh --tests installs them.
 #
 # tests/kernel/smoke.sh shows it at work.
 set -euo pipefail
@@ -71,6 +77,7 @@ release=
 root=/
 rw_root=0
 share=
+shares_ro=()
 usb=0
 net=0
 udev=0
@@ -87,6 +94,7 @@ while [ $# -gt 0 ]; do
     --root) root=${2:?}; shift 2 ;;
     --rw-root) rw_root=1; shift ;;
     --share) share=${2:?}; shift 2 ;;
+    --share-ro) shares_ro+=("${2:?}"); shift 2 ;;
     --usb-gadget) usb=1; udev=1; shift ;;
     --udev) udev=1; shift ;;
     --net) net=1; shift ;;
@@ -114,6 +122,10 @@ if [ -n "$share" ]; then
     mkdir -p "$share"
     share=$(realpath -e "$share")
 fi
+for i in "${!shares_ro[@]}"; do
+    shares_ro[i]=$(realpath -e "${shares_ro[i]}") || { echo "$me: no folder ${shares_ro[i]} to share" >&2; exit 2; }
+    [ -d "${shares_ro[i]}" ] && [ "${shares_ro[i]}" != / ] || { echo "$me: ${shares_ro[i]} is not a folder to share" >&2; exit 2; }
+done
 for f in "${rules[@]}"; do [ -f "$f" ] || { echo "$me: no rules file $f" >&2; exit 2; }; done
 for e in "${envs[@]}"; do [[ $e =~ ^[A-Za-z_][A-Za-z0-9_]*= ]] || { echo "$me: --env takes NAME=VALUE, not $e" >&2; exit 2; }; done
 [ "$(id -u)" -eq 0 ] || skip "needs root (QEMU shares the root file system as its owner)"
@@ -348,14 +360,20 @@ if [ "$root" = / ]; then
     cwd=$PWD
     kmoddir=$cache/kernel/lib/modules/$kver
     [ -d "$kmoddir" ] || kmoddir=$cache/kernel/usr/lib/modules/$kver
+    layer=${QUAYMEND_RIG_LAYER:-/var/tmp/quaymend-rig}/root
+    [ -d "$layer" ] || layer=
 else
     path=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
     cwd=/
     kmoddir=
+    layer=
 fi
 {
     echo "qm_rw_root=$rw_root"
     echo "qm_share=$(q "$share")"
+    echo "qm_shares_ro=${#shares_ro[@]}"
+    for i in "${!shares_ro[@]}"; do echo "qm_share_ro_$i=$(q "${shares_ro[i]}")"; done
+    echo "qm_layer=$([ -n "$layer" ] && echo 1 || echo 0)"
     echo "qm_usb=$usb"
     echo "qm_net=$net"
     echo "qm_udev=$udev"
@@ -401,6 +419,11 @@ args=(
 )
 [ "$net" = 1 ] && args+=(-netdev user,id=net -device "virtio-net-$dev,netdev=net")
 [ -n "$share" ] && args+=(-fsdev "local,id=share,path=$share,$fs_opts" -device "virtio-9p-$dev,fsdev=share,mount_tag=qmshare")
+# QEMU reads a doubled comma as one comma of the path.
+for i in "${!shares_ro[@]}"; do
+    args+=(-fsdev "local,id=ro$i,path=${shares_ro[i]//,/,,},readonly=on,$fs_opts" -device "virtio-9p-$dev,fsdev=ro$i,mount_tag=qmro$i")
+done
+[ -n "$layer" ] && args+=(-fsdev "local,id=layer,path=${layer//,/,,},readonly=on,$fs_opts" -device "virtio-9p-$dev,fsdev=layer,mount_tag=qmlayer")
 
 started=$(date +%s.%N)
 # The command's output comes through FIFOs and is copied out by this script's own descriptors: a
