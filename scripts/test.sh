@@ -10,8 +10,14 @@
 #                                      the tools the tests start besides (rx, socat, Xvfb) stay native.
 #                                      QUAYMEND_CROSS_TESTS=<regex> runs only the tests it matches;
 #                                      QUAYMEND_CROSS_BUILD_ONLY=1 builds and runs none.
+#     scripts/test.sh --windows    the Windows build and its tests under Wine (scripts/windows.sh):
+#                                  Qt for Windows from Debian's source when its cache is missing,
+#                                  the program, the installer, the tests
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+if [ "${1:-}" = "--windows" ]; then
+    exec "$top/scripts/windows.sh"
+fi
 if [ "${1:-}" = "--arch" ]; then
     arch=${2:?"--arch needs arm64 or armhf"}
     case "$arch" in
@@ -19,7 +25,7 @@ if [ "${1:-}" = "--arch" ]; then
     armhf) toolchain=$top/cmake/toolchain-arm-linux-gnueabihf.cmake ;;
     *) echo "test.sh: unknown architecture $arch (arm64 or armhf)"; exit 2 ;;
     esac
-    "$top/scripts/setup.sh" --arch "$arch"
+    "$top/scripts/setup.sh" --tests --arch "$arch"
     build=$top/build-$arch
     # Emulated, a test takes several times as long: the same bounds as the sanitized build.
     cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -29,7 +35,7 @@ if [ "${1:-}" = "--arch" ]; then
     cd "$build"
     exec ctest --output-on-failure -j"$(nproc)" ${QUAYMEND_CROSS_TESTS:+-R "$QUAYMEND_CROSS_TESTS"}
 fi
-"$top/scripts/setup.sh"
+"$top/scripts/setup.sh" --tests
 if [ "${1:-}" = "--sanitize" ]; then
     build=${QUAYMEND_ASAN_BUILD:-$top/build-asan}
     cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
