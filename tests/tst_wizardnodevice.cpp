@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace wizardtest;
@@ -136,9 +137,16 @@ void tst_WizardNoDevice::cancelOnNotFound()
     const qsizetype failed = lines.indexOf("Connect failed");
     QVERIFY(gaveUp > 0 && failed > gaveUp + 2);
     const QStringList findings = lines.mid(gaveUp + 1, failed - gaveUp - 1);
+#ifdef Q_OS_WIN
+    // The reason is the system's own words, which differ between Windows and Wine.
+    const QRegularExpression deadPortFinding("^\\[problem\\] " + QRegularExpression::escape(QString::fromLatin1(deadPort))
+                                             + " cannot be opened \\([^.()]+\\)\\. Fix: unplug the device and plug it in again\\.$");
+    QVERIFY2(findings.indexOf(deadPortFinding) >= 0, qPrintable(findings.join('\n')));
+#else
     QVERIFY2(findings.contains("[problem] " + QString::fromLatin1(deadPort) + " cannot be opened (No such file or "
                                                                             "directory). Fix: unplug the device and plug it in again."),
              qPrintable(findings.join('\n')));
+#endif
     QVERIFY(findings.last().startsWith("Not ready: "));
 }
 

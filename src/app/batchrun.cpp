@@ -18,6 +18,7 @@
 
 #ifdef Q_OS_WIN
 #include <io.h>
+#include <windows.h>
 #else
 #include <csignal>
 #include <fcntl.h>
@@ -66,10 +67,13 @@ int cBatchRun::run()
     if (m_options.timeoutSeconds > 0)
         deadline.start(deadlineCheckMs);
 
+    // The loop ends when the run has its result. Not a loop of processEvents(WaitForMoreEvents):
+    // on Windows that goes on waiting after it has run the zero timer that set the result.
+    m_loop = &loop;
     m_flow.start();
-    while (m_exitCode < 0) {
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    }
+    if (m_exitCode < 0)
+        loop.exec();
+    m_loop = nullptr;
     deadline.stop();
     drawProgressBar(true);
     if (m_options.json) {
@@ -261,6 +265,8 @@ void cBatchRun::finish(int exitCode, const QString &outcome, Press press)
         m_phase = Phase::Done;
         m_exitCode = exitCode;
         m_outcome = outcome;
+        if (m_loop)
+            m_loop->quit();
         return;
     }
     // The page's own button closes the run, so that the log ends with the line the window would
@@ -270,6 +276,8 @@ void cBatchRun::finish(int exitCode, const QString &outcome, Press press)
         m_phase = Phase::Done;
         m_exitCode = exitCode;
         m_outcome = outcome;
+        if (m_loop)
+            m_loop->quit();
     });
     m_phase = Phase::Done;
 }
@@ -398,6 +406,24 @@ void onInterruptSignal(int)
 
 } // namespace
 
+#else
+
+namespace {
+
+cBatchRun *interruptTarget = nullptr;
+
+// Ctrl-C, Ctrl-Break and a closed console window reach the run through its event loop, as the
+// signals do elsewhere. Windows calls this on a thread of its own.
+BOOL WINAPI onConsoleControl(DWORD event)
+{
+    if (!interruptTarget || (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT))
+        return FALSE;
+    QMetaObject::invokeMethod(interruptTarget, [] { interruptTarget->interrupt(); }, Qt::QueuedConnection);
+    return TRUE;
+}
+
+} // namespace
+
 #endif
 
 void quietDiagnostics()
@@ -459,7 +485,15 @@ int runBatch(const CommandLine &commandLine, const UpdateSource &source)
     // what cannot be written any more is lost, the update goes on.
     ::signal(SIGPIPE, SIG_IGN);
 #endif
+#ifdef Q_OS_WIN
+    interruptTarget = &run;
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+#endif
     const int exitCode = run.run();
+#ifdef Q_OS_WIN
+    SetConsoleCtrlHandler(onConsoleControl, FALSE);
+    interruptTarget = nullptr;
+#endif
 #ifndef Q_OS_WIN
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);

@@ -14,6 +14,8 @@ class QIODevice;
 // that offer "Start" or "Next..." are answered at once, and the run ends on the first ending,
 // pressing that page's button as a user would so that the update log ends as it does in the
 // window. What happens is told on out: the update-log lines as written, or one JSON object a line.
+class QEventLoop;
+
 class cBatchRun : public QObject
 {
     Q_OBJECT
@@ -67,6 +69,7 @@ private:
     QIODevice *m_progress;
     Phase m_phase = Phase::Detecting;
     int m_exitCode = -1;
+    QEventLoop *m_loop = nullptr; // while run() waits for the result
     QString m_outcome;
     int m_lastPercent = -1;
     qint64 m_fileSize = 0;

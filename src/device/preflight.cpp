@@ -119,6 +119,7 @@ void checkAccess(cSystemView &system, const SystemPort &port, QList<Finding> &fi
     }
 }
 
+#ifndef Q_OS_WIN
 void checkModemManager(cSystemView &system, const QList<SystemPort> &devicePorts, QList<Finding> &findings)
 {
     if (!system.processRunning(QStringLiteral("ModemManager"))) {
@@ -148,6 +149,7 @@ void checkModemManager(cSystemView &system, const QList<SystemPort> &devicePorts
         findings.append({ Finding::Note, QStringLiteral("ModemManager is running; %1 keeps it away from the AIS device.")
                                              .arg(QLatin1String(udevRuleName)) });
 }
+#endif
 
 void checkUpdateFiles(const UpdateSource &source, QList<Finding> &findings)
 {

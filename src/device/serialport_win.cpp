@@ -42,6 +42,9 @@ BYTE stopBitsOf(cSerialLine::StopBits bits)
     }
 }
 
+// How long a wait for input goes without looking whether the port is still there.
+constexpr int vanishCheckMs = 100;
+
 // Between waits: ReadFile returns at once with whatever the driver holds, and a write waits at
 // most writeMs for a peer that does not read.
 COMMTIMEOUTS noWait(int writeMs)
@@ -207,6 +210,8 @@ void cSerialPort::close()
 {
     if (!m_handle)
         return;
+    // What arrived while the port was ours and was not read belongs to no later open.
+    PurgeComm(handleOf(m_handle), PURGE_RXCLEAR | PURGE_RXABORT);
     CloseHandle(handleOf(m_handle));
     m_handle = nullptr;
     m_carried.clear();
@@ -268,24 +273,40 @@ bool cSerialPort::waitForInput(int ms)
     if (m_queryMode != Polling || ms <= 0)
         return false;
     // The first byte, waited for in the driver: it is kept here and read before anything else.
-    COMMTIMEOUTS timeouts = waitFor(ms, m_timeoutMs);
-    SetCommTimeouts(handleOf(m_handle), &timeouts);
-    char first = 0;
-    DWORD got = 0;
-    const BOOL ok = ReadFile(handleOf(m_handle), &first, 1, &got, nullptr);
-    timeouts = noWait(m_timeoutMs);
+    // In slices, each followed by a look at the port: Wine lets a read on a port whose device has
+    // gone wait out its whole time-out, and only the port's state tells.
+    QElapsedTimer clock;
+    clock.start();
+    int sliceSet = -1;
+    bool arrived = false;
+    for (;;) {
+        const qint64 left = ms - clock.elapsed();
+        if (left <= 0)
+            break;
+        const int slice = int(qMin<qint64>(left, vanishCheckMs));
+        if (slice != sliceSet) {
+            COMMTIMEOUTS timeouts = waitFor(slice, m_timeoutMs);
+            SetCommTimeouts(handleOf(m_handle), &timeouts);
+            sliceSet = slice;
+        }
+        char first = 0;
+        DWORD got = 0;
+        if (!ReadFile(handleOf(m_handle), &first, 1, &got, nullptr)) {
+            m_vanished = true;
+            break;
+        }
+        if (got == 1) {
+            m_carried.append(first);
+            arrived = true;
+            break;
+        }
+        if (checkVanished())
+            break;
+    }
+    COMMTIMEOUTS timeouts = noWait(m_timeoutMs);
     SetCommTimeouts(handleOf(m_handle), &timeouts);
     m_writeTimeoutSet = m_timeoutMs;
-    if (!ok) {
-        m_vanished = true;
-        return false;
-    }
-    if (got == 1) {
-        m_carried.append(first);
-        return true;
-    }
-    checkVanished();
-    return false;
+    return arrived;
 }
 
 qint64 cSerialPort::read(char *data, qint64 maxSize)

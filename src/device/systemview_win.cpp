@@ -15,6 +15,9 @@ QString systemMessage(DWORD error)
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                         nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
     QString message = length > 0 ? QString::fromWCharArray(text, int(length)).trimmed() : QString();
+    // The finding puts it in brackets within a sentence of its own.
+    while (message.endsWith(QLatin1Char('.')))
+        message.chop(1);
     LocalFree(text);
     if (message.isEmpty())
         message = QStringLiteral("error %1").arg(error);
