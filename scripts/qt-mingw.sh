@@ -77,6 +77,13 @@ if [ ! -f "$source_dir/CMakeLists.txt" ]; then
     orig=$(ls "$apt_dir"/src/qt6-base_*.orig.tar.* | head -n 1)
     rm -rf "$source_dir.tmp" && mkdir -p "$source_dir.tmp"
     tar -xf "$orig" -C "$source_dir.tmp" --strip-components=1
+    # Two places in 6.4.2's windows plugin use what the options above leave out (OpenGL with
+    # dynamicgl on, DirectWrite's font database without Direct2D); they get the same guards as
+    # the code they call.
+    perl -0pi -e 's/#if QT_CONFIG\(dynamicgl\)\n(\s+return QOpenGLStaticContext)/#if QT_CONFIG(dynamicgl) && QT_CONFIG(opengl)\n$1/' \
+        "$source_dir.tmp/src/plugins/platforms/windows/qwindowswindow.cpp"
+    perl -0pi -e 's/#if QT_CONFIG\(directwrite3\)\n(\s+if \(d->m_options & QWindowsIntegration::FontDatabaseDirectWrite\))/#if QT_CONFIG(directwrite3) && QT_CONFIG(direct2d)\n$1/' \
+        "$source_dir.tmp/src/plugins/platforms/windows/qwindowsintegration.cpp"
     mv "$source_dir.tmp" "$source_dir"
 fi
 

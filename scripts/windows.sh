@@ -36,7 +36,7 @@ stage "deploy folder"
 deploy=$build/deploy
 rm -rf "$deploy"
 mkdir -p "$deploy/platforms" "$deploy/styles" "$deploy/imageformats" "$deploy/driver"
-cp "$build/src/quaymend.exe" "$deploy/"
+cp "$build/quaymend.exe" "$deploy/"
 for dll in Qt6Core Qt6Gui Qt6Widgets; do cp "$qt/bin/$dll.dll" "$deploy/"; done
 cp "$qt/plugins/platforms/qwindows.dll" "$deploy/platforms/"
 cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$deploy/styles/"
@@ -69,6 +69,8 @@ echo "windows.sh: installer $installer ($(du -h "$installer" | cut -f1))"
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -o "$build/fakesetup.exe" "$top/tests/windows/fakesetup.c" -lshell32
 
 [ -n "$build_only" ] && { stage "built"; exit 0; }
+stage "the Linux simulator, which plays the device behind the COM ports"
+"$top/scripts/build.sh" quaymend-devsim quaymend >/dev/null
 stage "tests under Wine"
 "$top/tests/windows/wine-tests.sh" --build "$build" --qt "$qt"
 stage "done"
