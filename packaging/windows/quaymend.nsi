@@ -9,7 +9,8 @@
 ; elevation). Silent with /S; /D=<folder> chooses the folder. The uninstaller is registered under
 ; Apps & features and removes what was installed, also silently (uninstall.exe /S).
 
-Unicode true
+; A 64-bit installer: the program is 64-bit, and so is Wine without its 32-bit part.
+Target amd64-unicode
 !ifndef VERSION
   !error "VERSION is not defined"
 !endif
@@ -26,7 +27,6 @@ Unicode true
 !define MULTIUSER_USE_PROGRAMFILES64
 !include MultiUser.nsh
 !include MUI2.nsh
-!include x64.nsh
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -51,12 +51,12 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PRODUCT}"
 !insertmacro MUI_LANGUAGE "English"
 
 Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
-    Abort
-  ${EndIf}
   SetRegView 64
+  ; MultiUser sets the folder of the install mode; one given with /D= comes first.
+  StrCpy $0 $INSTDIR
   !insertmacro MULTIUSER_INIT
+  StrCmp $0 "" +2
+    StrCpy $INSTDIR $0
 FunctionEnd
 
 Function un.onInit

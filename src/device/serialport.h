@@ -58,6 +58,7 @@ private:
     void *m_handle = nullptr; // HANDLE; nullptr while closed
     int m_writeTimeoutSet = -1; // the write time-out the driver has now
 #else
+    void applySettings();
     qint64 writeToDriver(const char *data, qint64 size);
 
     std::unique_ptr<QSerialPort> m_port;

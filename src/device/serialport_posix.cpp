@@ -69,81 +69,13 @@ int claimLine(const QString &name, QByteArray *pending)
 
 } // namespace
 
-cSerialPort::cSerialPort() = default;
-
-cSerialPort::~cSerialPort()
+void cSerialPort::applySettings()
 {
-    close();
-}
-
-void cSerialPort::setPortName(const QString &name)
-{
-    m_name = name;
-}
-
-QString cSerialPort::portName() const
-{
-    return m_name;
-}
-
-void cSerialPort::setQueryMode(QueryMode mode)
-{
-    m_queryMode = mode;
-}
-
-void cSerialPort::setBaudRate(qint32 baud)
-{
-    m_baudRate = baud;
-    if (m_port)
-        m_port->setBaudRate(baud);
-}
-
-void cSerialPort::setParity(QSerialPort::Parity parity)
-{
-    m_parity = parity;
-    if (m_port)
-        m_port->setParity(parity);
-}
-
-void cSerialPort::setDataBits(QSerialPort::DataBits bits)
-{
-    m_dataBits = bits;
-    if (m_port)
-        m_port->setDataBits(bits);
-}
-
-void cSerialPort::setStopBits(QSerialPort::StopBits bits)
-{
-    m_stopBits = bits;
-    if (m_port)
-        m_port->setStopBits(bits);
-}
-
-void cSerialPort::setFlowControl(QSerialPort::FlowControl flow)
-{
-    m_flowControl = flow;
-    if (m_port)
-        m_port->setFlowControl(flow);
-}
-
-void cSerialPort::setTimeout(int ms)
-{
-    m_timeoutMs = ms;
-}
-
-int cSerialPort::timeout() const
-{
-    return m_timeoutMs;
-}
-
-bool cSerialPort::open(QIODevice::OpenMode mode)
-{
-    return openPort(mode, false);
-}
-
-bool cSerialPort::openKeepingInput(QIODevice::OpenMode mode)
-{
-    return openPort(mode, true);
+    m_port->setBaudRate(m_baudRate);
+    m_port->setParity(m_parity);
+    m_port->setDataBits(m_dataBits);
+    m_port->setStopBits(m_stopBits);
+    m_port->setFlowControl(m_flowControl);
 }
 
 bool cSerialPort::openPort(QIODevice::OpenMode mode, bool keepInput)
@@ -333,28 +265,6 @@ qint64 cSerialPort::read(char *data, qint64 maxSize)
     return m_port->read(data, maxSize);
 }
 
-
-qint64 cSerialPort::readLine(char *data, qint64 maxSize)
-{
-    if (maxSize <= 0)
-        return -1;
-    data[0] = '\0';
-    if (!isOpen())
-        return -1;
-    qint64 count = 0;
-    while (count < maxSize - 1) {
-        if (!waitForInput(m_timeoutMs))
-            break;
-        char c;
-        if (read(&c, 1) != 1)
-            break;
-        data[count++] = c;
-        if (c == '\n')
-            break;
-    }
-    data[count] = '\0';
-    return count;
-}
 
 qint64 cSerialPort::bytesAvailable()
 {

@@ -62,73 +62,6 @@ COMMTIMEOUTS waitFor(int ms, int writeMs)
 
 } // namespace
 
-cSerialPort::cSerialPort() = default;
-
-cSerialPort::~cSerialPort()
-{
-    close();
-}
-
-void cSerialPort::setPortName(const QString &name)
-{
-    m_name = name;
-}
-
-QString cSerialPort::portName() const
-{
-    return m_name;
-}
-
-void cSerialPort::setQueryMode(QueryMode mode)
-{
-    m_queryMode = mode;
-}
-
-void cSerialPort::setBaudRate(qint32 baud)
-{
-    m_baudRate = baud;
-    if (isOpen())
-        applySettings();
-}
-
-void cSerialPort::setParity(cSerialLine::Parity parity)
-{
-    m_parity = parity;
-    if (isOpen())
-        applySettings();
-}
-
-void cSerialPort::setDataBits(cSerialLine::DataBits bits)
-{
-    m_dataBits = bits;
-    if (isOpen())
-        applySettings();
-}
-
-void cSerialPort::setStopBits(cSerialLine::StopBits bits)
-{
-    m_stopBits = bits;
-    if (isOpen())
-        applySettings();
-}
-
-void cSerialPort::setFlowControl(cSerialLine::FlowControl flow)
-{
-    m_flowControl = flow;
-    if (isOpen())
-        applySettings();
-}
-
-void cSerialPort::setTimeout(int ms)
-{
-    m_timeoutMs = ms;
-}
-
-int cSerialPort::timeout() const
-{
-    return m_timeoutMs;
-}
-
 bool cSerialPort::applySettings()
 {
     DCB dcb {};
@@ -152,16 +85,6 @@ bool cSerialPort::applySettings()
     // An error on the line must not stop every read and write until ClearCommError is called.
     dcb.fAbortOnError = FALSE;
     return SetCommState(handleOf(m_handle), &dcb) != 0;
-}
-
-bool cSerialPort::open(QIODevice::OpenMode mode)
-{
-    return openPort(mode, false);
-}
-
-bool cSerialPort::openKeepingInput(QIODevice::OpenMode mode)
-{
-    return openPort(mode, true);
 }
 
 bool cSerialPort::openPort(QIODevice::OpenMode mode, bool keepInput)
@@ -330,26 +253,6 @@ qint64 cSerialPort::read(char *data, qint64 maxSize)
             count += got;
     }
     return count > 0 || !m_vanished ? count : -1;
-}
-
-qint64 cSerialPort::readLine(char *data, qint64 maxSize)
-{
-    if (maxSize <= 0)
-        return -1;
-    data[0] = '\0';
-    if (!isOpen())
-        return -1;
-    qint64 count = 0;
-    while (count < maxSize - 1) {
-        char c;
-        if (read(&c, 1) != 1)
-            break;
-        data[count++] = c;
-        if (c == '\n')
-            break;
-    }
-    data[count] = '\0';
-    return count;
 }
 
 qint64 cSerialPort::bytesAvailable()

@@ -205,8 +205,10 @@ part_install() {
     local installer
     installer=$(ls "$build"/quaymend-*-setup.exe 2>/dev/null | head -n 1)
     [ -n "$installer" ] || { report install FAIL "no installer in $build"; return; }
-    local user_dir=$WINEPREFIX/drive_c/users/$USER
+    local user_dir=$WINEPREFIX/drive_c/users/$(id -un)
     local before after
+    # Windows 10 and 11 have this folder for programs installed per user; a fresh Wine prefix not.
+    mkdir -p "$user_dir/AppData/Local/Programs"
     before=$(cd "$WINEPREFIX" && find drive_c -path 'drive_c/users/Public/Tëmp Øy' -prune -o -print | sort)
     # Per user, silently.
     wine_run 120 wine "$installer" /S >"$work/install.log" 2>&1
