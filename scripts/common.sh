@@ -83,8 +83,11 @@ click_next() {
 await() {
     local deadline=$((SECONDS + $2))
     while [ $SECONDS -lt $deadline ]; do
-        if grep -Eq " : ($1)\$" "$logfile" 2>/dev/null; then return 0; fi
-        if grep -Eq ' : (Detecting AIS - not found|Connecting - failed|Updating - failed|Updating - xmodem .*|Detecting AIS - No update file|Confirming - no answer|Confirming - device reports .*)$' "$logfile" 2>/dev/null; then
+        # Without the carriage returns of a log written on Windows.
+        local lines
+        lines=$(tr -d '\r' <"$logfile" 2>/dev/null) || lines=
+        if grep -Eq " : ($1)\$" <<<"$lines"; then return 0; fi
+        if grep -Eq ' : (Detecting AIS - not found|Connecting - failed|Updating - failed|Updating - xmodem .*|Detecting AIS - No update file|Confirming - no answer|Confirming - device reports .*)$' <<<"$lines"; then
             echo "The update did not go through; the update log says:"; cat "$logfile"; return 1
         fi
         sleep 0.1

@@ -20,7 +20,8 @@ start_xvfb "$work" || exit 1
 app=$!
 pids+=($app)
 
-wait_for_window 100 || { echo "The wizard's window did not appear"; exit 1; }
+# QUAYMEND_WINDOW_WAIT: seconds for the window to appear (a first start under Wine takes longer).
+wait_for_window $((${QUAYMEND_WINDOW_WAIT:-10} * 10)) || { echo "The wizard's window did not appear"; exit 1; }
 
 n=0
 shot() { # name

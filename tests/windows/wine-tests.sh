@@ -267,10 +267,14 @@ part_install() {
 part_window() {
     start_device window --new-version 730400.03.00.01 --reply-delay 1500 --link-speed 11520 --flash-ms 5 ||
         { report window FAIL "no device"; return; }
-    local dir=${shots:-$work/shots}
+    local dir=${shots:-$work/shots} ports
     rm -f "$dir"/*.png 2>/dev/null
+    ports=$(winpath "$sim/winports")
+    # Wine's desktop process keeps the display it was started with, none so far (winepath too
+    # starts it): the window's run starts Wine afresh on the virtual display.
+    wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
     local status=0
-    QUAYMEND_SIMULATED_PORTS=$(winpath "$sim/winports") "$top/scripts/drive-update.sh" "$temp_unix/quaymendlog.txt" "$dir" \
+    QUAYMEND_WINDOW_WAIT=60 QUAYMEND_SIMULATED_PORTS=$ports "$top/scripts/drive-update.sh" "$temp_unix/quaymendlog.txt" "$dir" \
         sh -c 'cd "$1" && exec wine ./quaymend.exe' sh "$app_dir" >"$work/window.log" 2>&1 || status=$?
     stop_device
     if [ "$status" = 0 ] && intact; then
