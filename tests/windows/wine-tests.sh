@@ -284,22 +284,32 @@ part_window() {
     fi
 }
 
+# Milliseconds from the log line "Updating" to "Updating - complete" in a --json run's output.
+transfer_ms() {
+    grep -E '"text":"Updating( - complete)?"' "$1" | sed 's/.*"time":"[^T]*T\([^"]*\)".*/\1/' |
+        awk -F: '{ t[NR] = $1 * 3600 + $2 * 60 + $3 } END { if (NR == 2) printf "%d", (t[2] - t[1]) * 1000; else print 0 }'
+}
+
 part_bench() {
-    local linux=$linux_build/src/quaymend rounds=3 i t_wine=0 t_linux=0 t0
+    local linux=$linux_build/src/quaymend rounds=3 i t0 run_wine=0 run_linux=0 xfer_wine=0 xfer_linux=0
     [ -x "$linux" ] || { echo "$me: bench needs the Linux build ($linux)"; return; }
     for i in $(seq $rounds); do
         start_device bench-wine-$i --new-version 730400.03.00.01 --link-speed 11520
         t0=$(date +%s%N)
         batch "$app_dir" "$sim/out.json" --timeout 240 --no-confirm
-        t_wine=$((t_wine + ($(date +%s%N) - t0) / 1000000))
+        run_wine=$((run_wine + ($(date +%s%N) - t0) / 1000000))
+        xfer_wine=$((xfer_wine + $(transfer_ms "$sim/out.json")))
         stop_device
         start_device bench-linux-$i --new-version 730400.03.00.01 --link-speed 11520
         t0=$(date +%s%N)
-        (cd "$work" && QUAYMEND_SIMULATED_PORTS=$sim/ports TMPDIR=$sim timeout 240 "$linux" --batch --json --timeout 240 --no-confirm "$sample") >"$sim/out.json" 2>&1
-        t_linux=$((t_linux + ($(date +%s%N) - t0) / 1000000))
+        (cd "$work" && QUAYMEND_SIMULATED_PORTS=$sim/ports TMPDIR=$sim timeout 240 "$linux" --batch --json --timeout 240 \
+            --no-confirm "$sample") >"$sim/out.json" 2>&1
+        run_linux=$((run_linux + ($(date +%s%N) - t0) / 1000000))
+        xfer_linux=$((xfer_linux + $(transfer_ms "$sim/out.json")))
         stop_device
     done
-    echo "$me: bench 40 KiB at 11520 B/s, $rounds rounds: Wine $((t_wine / rounds)) ms, Linux $((t_linux / rounds)) ms a run, ratio $(awk -v w=$t_wine -v l=$t_linux 'BEGIN { printf "%.2f", w / l }')"
+    ratio() { awk -v w="$1" -v l="$2" 'BEGIN { if (l > 0) printf "%.2f", w / l; else print "?" }'; }
+    echo "$me: bench 40 KiB at 11520 B/s, $rounds rounds, means: transfer Wine $((xfer_wine / rounds)) ms, Linux $((xfer_linux / rounds)) ms, ratio $(ratio $xfer_wine $xfer_linux); whole run Wine $((run_wine / rounds)) ms, Linux $((run_linux / rounds)) ms, ratio $(ratio $run_wine $run_linux)"
 }
 
 for part in "${parts[@]}"; do
