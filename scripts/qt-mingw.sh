@@ -66,7 +66,13 @@ mirror=$({ grep -hsE '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list
     grep -v -- '-security' | sed -E 's/^URIs:[[:space:]]*//; s/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?//' |
     awk '{print $1; exit}') || mirror=
 mirror=${mirror:-http://deb.debian.org/debian}
-printf 'deb-src %s %s main\ndeb-src %s %s-updates main\n' "$mirror" "$codename" "$mirror" "$codename" >"$apt_dir/sources.list"
+# The security archive too: the installed qt6-base-dev may come from there.
+security=$({ grep -hsE '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list || true; } |
+    grep -- '-security' | sed -E 's/^URIs:[[:space:]]*//; s/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?//' |
+    awk '{print $1; exit}') || security=
+security=${security:-http://deb.debian.org/debian-security}
+printf 'deb-src %s %s main\ndeb-src %s %s-updates main\ndeb-src %s %s-security main\n' \
+    "$mirror" "$codename" "$mirror" "$codename" "$security" "$codename" >"$apt_dir/sources.list"
 apt_private=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts="$apt_dir/parts"
     -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache" -o APT::Sandbox::User=root)
 source_dir=$work/qtbase-$upstream
