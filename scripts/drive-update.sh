@@ -20,7 +20,8 @@ start_xvfb "$work" || exit 1
 app=$!
 pids+=($app)
 
-# QUAYMEND_WINDOW_WAIT: seconds for the window to appear (a first start under Wine takes longer).
+# QUAYMEND_WINDOW_WAIT: seconds for the window to appear, and to go after "Close" (Wine takes
+# longer for both).
 wait_for_window $((${QUAYMEND_WINDOW_WAIT:-10} * 10)) || { echo "The wizard's window did not appear"; exit 1; }
 
 n=0
@@ -43,7 +44,7 @@ await 'Updating' 60;                        page "Updating AIS device";         
 await 'Updating - complete' 120;            page "Updating AIS device";              shot confirming
 await 'Confirming - confirmed .*' 90;       page "Update complete";                  shot update-complete;  click_next
 await 'Complete' 20
-for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq $((${QUAYMEND_WINDOW_WAIT:-5} * 10))); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$app" 2>/dev/null && { echo "The wizard did not close after \"Close\""; cat "$logfile"; exit 1; }
 status=0; wait "$app" || status=$?
 echo "The wizard closed with exit code $status."
