@@ -1,5 +1,7 @@
 #include "device/serialport.h"
 
+#include <cstring>
+
 // What the port does the same on every platform: its settings, kept from one open to the next
 // and given to the driver while it is open, and lines read byte by byte through read().
 
@@ -78,6 +80,24 @@ bool cSerialPort::open(QIODevice::OpenMode mode)
 bool cSerialPort::openKeepingInput(QIODevice::OpenMode mode)
 {
     return openPort(mode, true);
+}
+
+qint64 cSerialPort::read(char *data, qint64 maxSize)
+{
+    if (!isOpen())
+        return -1;
+    if (maxSize <= 0)
+        return 0;
+    if (!waitForInput(m_timeoutMs))
+        return m_vanished ? -1 : 0;
+    // What was taken off the line before (during the open, or by the wait) comes first.
+    if (!m_carried.isEmpty()) {
+        const qint64 n = qMin<qint64>(maxSize, m_carried.size());
+        memcpy(data, m_carried.constData(), size_t(n));
+        m_carried.remove(0, int(n));
+        return n;
+    }
+    return readDriver(data, maxSize);
 }
 
 qint64 cSerialPort::readLine(char *data, qint64 maxSize)

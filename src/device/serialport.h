@@ -51,6 +51,8 @@ public:
 private:
     bool openPort(QIODevice::OpenMode mode, bool keepInput);
     bool waitForInput(int ms);
+    // What the driver holds now, without waiting (-1 on a port that has gone).
+    qint64 readDriver(char *data, qint64 maxSize);
     bool checkVanished();
 #ifdef _WIN32
     // The Win32 serial API directly: Qt SerialPort is not built for Windows here.

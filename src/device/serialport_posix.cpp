@@ -248,20 +248,8 @@ bool cSerialPort::waitForInput(int ms)
     return true;
 }
 
-qint64 cSerialPort::read(char *data, qint64 maxSize)
+qint64 cSerialPort::readDriver(char *data, qint64 maxSize)
 {
-    if (!isOpen())
-        return -1;
-    if (maxSize <= 0)
-        return 0;
-    if (!waitForInput(m_timeoutMs))
-        return m_vanished ? -1 : 0;
-    if (!m_carried.isEmpty()) {
-        const qint64 n = qMin<qint64>(maxSize, m_carried.size());
-        memcpy(data, m_carried.constData(), size_t(n));
-        m_carried.remove(0, n);
-        return n;
-    }
     return m_port->read(data, maxSize);
 }
 

@@ -232,27 +232,14 @@ bool cSerialPort::waitForInput(int ms)
     return arrived;
 }
 
-qint64 cSerialPort::read(char *data, qint64 maxSize)
+qint64 cSerialPort::readDriver(char *data, qint64 maxSize)
 {
-    if (!isOpen())
+    DWORD got = 0;
+    if (!ReadFile(handleOf(m_handle), data, DWORD(qMin<qint64>(maxSize, 64 * 1024)), &got, nullptr)) {
+        m_vanished = true;
         return -1;
-    if (maxSize <= 0)
-        return 0;
-    if (!waitForInput(m_timeoutMs))
-        return m_vanished ? -1 : 0;
-    qint64 count = qMin<qint64>(maxSize, m_carried.size());
-    if (count > 0) {
-        memcpy(data, m_carried.constData(), size_t(count));
-        m_carried.remove(0, int(count));
     }
-    if (count < maxSize) {
-        DWORD got = 0;
-        if (!ReadFile(handleOf(m_handle), data + count, DWORD(qMin<qint64>(maxSize - count, 64 * 1024)), &got, nullptr))
-            m_vanished = true;
-        else
-            count += got;
-    }
-    return count > 0 || !m_vanished ? count : -1;
+    return qint64(got);
 }
 
 qint64 cSerialPort::bytesAvailable()
