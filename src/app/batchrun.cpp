@@ -410,15 +410,17 @@ void onInterruptSignal(int)
 
 namespace {
 
-cBatchRun *interruptTarget = nullptr;
+// Set while the run takes requests; read on the handler's own thread.
+std::atomic<cBatchRun *> interruptTarget { nullptr };
 
 // Ctrl-C, Ctrl-Break and a closed console window reach the run through its event loop, as the
 // signals do elsewhere. Windows calls this on a thread of its own.
 BOOL WINAPI onConsoleControl(DWORD event)
 {
-    if (!interruptTarget || (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT))
+    cBatchRun *run = interruptTarget.load();
+    if (!run || (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT))
         return FALSE;
-    QMetaObject::invokeMethod(interruptTarget, [] { interruptTarget->interrupt(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(run, [run] { run->interrupt(); }, Qt::QueuedConnection);
     return TRUE;
 }
 
