@@ -19,7 +19,7 @@
 # unpacked, not installed: installed, Debian would start and enable them on this machine as well.
 set -euo pipefail
 arch=
-want_tests='' want_package='' named=''
+want_tests='' want_package='' want_windows='' named=''
 while [ $# -gt 0 ]; do
     case "$1" in
     --run) named=1; shift ;;
