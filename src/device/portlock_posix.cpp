@@ -31,7 +31,7 @@ constexpr qint64 lockFileLimit = 256;
 // QLockFile's default stale time, after which Qt takes over a lock file it cannot read.
 constexpr std::chrono::seconds unreadableLockLifetime { 30 };
 
-const QLatin1String devPrefix("/dev/");
+const QLatin1String lockDevPrefix("/dev/");
 
 QStringList systemLockDirectories()
 {
@@ -46,7 +46,7 @@ QStringList systemLockDirectories()
 
 QString devicePath(const QString &portName)
 {
-    return portName.startsWith(QLatin1Char('/')) ? portName : devPrefix + portName;
+    return portName.startsWith(QLatin1Char('/')) ? portName : lockDevPrefix + portName;
 }
 
 // The process number a lock file holds, or 0 where it holds none that can be a process. The old
@@ -144,7 +144,7 @@ QStringList portLockNames(const QString &portName)
     // program may have opened it by either.
     const QString path = devicePath(portName);
     for (const QString &name : { path, QFileInfo(path).canonicalFilePath() }) {
-        QString below = name.startsWith(devPrefix) ? name.mid(devPrefix.size()) : name;
+        QString below = name.startsWith(lockDevPrefix) ? name.mid(lockDevPrefix.size()) : name;
         below.replace(QLatin1Char('/'), QLatin1Char('_'));
         for (const QString &lockName : { QFileInfo(name).fileName(), below }) {
             if (!name.isEmpty() && !names.contains(QStringLiteral("LCK..") + lockName))
