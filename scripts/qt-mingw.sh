@@ -33,7 +33,9 @@ options=(
 )
 
 host_multiarch=$(dpkg-architecture -qDEB_BUILD_MULTIARCH 2>/dev/null || echo "$(uname -m)-linux-gnu")
-version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null) || version=
+# The build machine's own Qt: with another architecture's Qt installed too (the arm64 suite's),
+# dpkg-query would name both.
+version=$(dpkg-query -W -f='${Version}' "qt6-base-dev:$(dpkg --print-architecture)" 2>/dev/null) || version=
 compiler_version=$(x86_64-w64-mingw32-g++-posix -dumpfullversion 2>/dev/null) || compiler_version=
 key=$(printf '%s\n' "$version" "$compiler_version" "${options[@]}" | sha256sum | cut -c1-12)
 upstream=${version%%+*}

@@ -85,7 +85,14 @@ fi
 sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
 apt_get() { DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 "$@"; }
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+# installed NAME[:ARCH]: without an architecture, this machine's own (or arch all): another
+# architecture's copy of a library (the arm64 suite's Qt) is not this machine's.
+installed() {
+    local want=$1
+    [[ $want == *:* ]] || want="$want:$(dpkg --print-architecture)"
+    dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' "${want%%:*}" 2>/dev/null |
+        grep -qxF -e "$want install ok installed" -e "${want%%:*}:all install ok installed"
+}
 
 # clang's sanitizer and libFuzzer runtime carries the compiler's major version in its name
 # (libclang-rt-14-dev on Debian 12, -19- on Debian 13): the one of the release's own clang.
