@@ -24,29 +24,34 @@ work=$(mktemp -d /tmp/quaymend-demo.XXXXXX)
 . "$top/scripts/common.sh"
 trap stop_started EXIT
 
-# The update log goes to this run's own temporary directory.
-export TMPDIR="$work"
-logfile="$work/quaymendlog.txt"
-export QUAYMEND_SIMULATED_PORTS="$work/ports"
-
-start_simulator "$build/tools/devsim/quaymend-devsim" "$work" \
-    --new-version 730400.03.00.01 --reply-delay 1500 --link-speed 11520 --flash-ms 5 || exit 1
-echo "Device simulator running (its log: $work/devsim.log)"
-
 # A display: Wayland's, or X's where it answers (xdpyinfo, where installed, asks it).
 has_display() {
     [ -n "${WAYLAND_DISPLAY:-}" ] && return 0
     [ -n "${DISPLAY:-}" ] || return 1
     ! command -v xdpyinfo >/dev/null || xdpyinfo >/dev/null 2>&1
 }
-if [ -z "$mode" ] && has_display; then
+
+# The update log goes to this run's own temporary directory.
+export TMPDIR="$work"
+logfile="$work/quaymendlog.txt"
+export QUAYMEND_SIMULATED_PORTS="$work/ports"
+
+[ -n "$mode" ] || ! has_display || mode=display
+# A window's pages stay up for a device's own pace of answers; the unattended run need not wait.
+delay=300
+[ -z "$mode" ] || delay=1500
+start_simulator "$build/tools/devsim/quaymend-devsim" "$work" \
+    --new-version 730400.03.00.01 --reply-delay "$delay" --link-speed 11520 --flash-ms 5 || exit 1
+echo "Device simulator running (its log: $work/devsim.log)"
+
+if [ "$mode" = display ]; then
     echo "Starting the wizard; click through it. Update log: $logfile"
     (cd "$work" && "$build/demo/quaymend" 2>"$work/quaymend-debug.log") || true
     echo "Update log: $logfile"
     exit 0
 fi
 
-if [ -n "$mode" ]; then
+if [ "$mode" = xvfb ]; then
     shots="$work/screenshots"
     "$top/scripts/drive-update.sh" "$logfile" "$shots" \
         sh -c 'cd "$1" && exec "$2" 2>"$1/quaymend-debug.log"' sh "$work" "$build/demo/quaymend"
@@ -62,4 +67,4 @@ else
     echo "The simulated device's image differs from the update file!"; exit 1
 fi
 echo "Update log: $logfile"
-[ -z "$mode" ] || echo "Screenshots: $shots"
+[ "$mode" != xvfb ] || echo "Screenshots: $shots"

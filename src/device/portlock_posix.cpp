@@ -209,7 +209,7 @@ QList<ProcessInfo> processesHoldingPort(const QString &portName)
         const char *pid = process->d_name;
         if (pid[0] < '1' || pid[0] > '9' || self == pid)
             continue;
-        char path[64];
+        char path[sizeof "/proc//fd" + sizeof process->d_name];
         std::snprintf(path, sizeof path, "/proc/%s/fd", pid);
         DIR *fds = ::opendir(path);
         if (!fds)
