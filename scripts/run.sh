@@ -14,7 +14,19 @@ case "${1:-}" in
 --xvfb) mode=xvfb ;;
 *) echo "run.sh: unknown option $1 (--xvfb: click the window through on a virtual display)"; exit 2 ;;
 esac
-if [ -n "$mode" ]; then "$top/scripts/setup.sh" --xvfb; else "$top/scripts/setup.sh" --run; fi
+# A display: Wayland's, or X's where it answers (xdpyinfo, where installed, asks it).
+has_display() {
+    [ -n "${WAYLAND_DISPLAY:-}" ] && return 0
+    [ -n "${DISPLAY:-}" ] || return 1
+    ! command -v xdpyinfo >/dev/null || xdpyinfo >/dev/null 2>&1
+}
+
+[ -n "$mode" ] || ! has_display || mode=display
+case "$mode" in
+xvfb) "$top/scripts/setup.sh" --xvfb ;;
+display) "$top/scripts/setup.sh" --window ;;
+*) "$top/scripts/setup.sh" --run ;;
+esac
 # Only what the demo needs: the program in build/demo/ and the simulator, not the tests.
 "$top/scripts/build.sh" --quick demo quaymend-devsim
 
@@ -24,19 +36,11 @@ work=$(mktemp -d /tmp/quaymend-demo.XXXXXX)
 . "$top/scripts/common.sh"
 trap stop_started EXIT
 
-# A display: Wayland's, or X's where it answers (xdpyinfo, where installed, asks it).
-has_display() {
-    [ -n "${WAYLAND_DISPLAY:-}" ] && return 0
-    [ -n "${DISPLAY:-}" ] || return 1
-    ! command -v xdpyinfo >/dev/null || xdpyinfo >/dev/null 2>&1
-}
-
 # The update log goes to this run's own temporary directory.
 export TMPDIR="$work"
 logfile="$work/quaymendlog.txt"
 export QUAYMEND_SIMULATED_PORTS="$work/ports"
 
-[ -n "$mode" ] || ! has_display || mode=display
 # A window's pages stay up for a device's own pace of answers; the unattended run need not wait.
 delay=300
 [ -z "$mode" ] || delay=1500

@@ -3,13 +3,17 @@
 # "trixie" (and Raspberry Pi OS built on either). The release comes from /etc/os-release; on one it
 # does not know it says so, tries Debian 13's list and names what it could not install. Does nothing
 # when everything is there already.
-#   scripts/setup.sh --run       building the program and the simulator and running them
-#                                (scripts/run.sh)
-#   scripts/setup.sh --xvfb      that, and a virtual display to click the window through on a
-#                                machine without one: Xvfb, xdotool, ImageMagick (run.sh --xvfb)
+#   scripts/setup.sh --run       building the program and the simulator and running the update
+#                                without a window (scripts/run.sh without a display)
+#   scripts/setup.sh --window    that, and what the window in the user's language takes: Qt's
+#                                Linguist tools for the translations, a font (run.sh on a display)
+#   scripts/setup.sh --xvfb      that of --window, and a virtual display to click the window
+#                                through on a machine without one: Xvfb, xdotool, ImageMagick
+#                                (run.sh --xvfb)
 #   scripts/setup.sh --tests     that of --xvfb, and what the test suite and CI need besides
 #                                (scripts/test.sh)
-#   scripts/setup.sh --package   that of --run, and what the Debian package needs (scripts/package.sh)
+#   scripts/setup.sh --package   that of --window, and what the Debian package needs
+#                                (scripts/package.sh)
 #   scripts/setup.sh --windows   that of --xvfb, and what the Windows build and its tests under Wine
 #                                need (scripts/windows.sh): MinGW-w64, Ninja, dpkg-dev (for Qt's
 #                                source), Wine, NSIS, socat
@@ -22,23 +26,24 @@
 # unpacked, not installed: installed, Debian would start and enable them on this machine as well.
 set -euo pipefail
 arch=
-want_xvfb='' want_tests='' want_package='' want_windows='' named=''
+want_window='' want_xvfb='' want_tests='' want_package='' want_windows='' named=''
 while [ $# -gt 0 ]; do
     case "$1" in
     --run) named=1; shift ;;
-    --xvfb) want_xvfb=1 named=1; shift ;;
-    --tests) want_tests=1 want_xvfb=1 named=1; shift ;;
-    --package) want_package=1 named=1; shift ;;
-    --windows) want_windows=1 want_xvfb=1 named=1; shift ;;
+    --window) want_window=1 named=1; shift ;;
+    --xvfb) want_window=1 want_xvfb=1 named=1; shift ;;
+    --tests) want_tests=1 want_window=1 want_xvfb=1 named=1; shift ;;
+    --package) want_package=1 want_window=1 named=1; shift ;;
+    --windows) want_windows=1 want_window=1 want_xvfb=1 named=1; shift ;;
     --arch)
         arch=${2:?"--arch needs arm64 or armhf"}
         case "$arch" in arm64 | armhf) ;; *) echo "setup.sh: unknown architecture $arch (arm64 or armhf)"; exit 2 ;; esac
         shift 2
         ;;
-    *) echo "setup.sh: unknown option $1 (--run, --xvfb, --tests, --package, --windows, --arch arm64|armhf)"; exit 2 ;;
+    *) echo "setup.sh: unknown option $1 (--run, --window, --xvfb, --tests, --package, --windows, --arch arm64|armhf)"; exit 2 ;;
     esac
 done
-[ -n "$named" ] || want_xvfb=1 want_tests=1 want_package=1
+[ -n "$named" ] || want_window=1 want_xvfb=1 want_tests=1 want_package=1
 
 codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}") || codename=
 known=yes
@@ -53,9 +58,11 @@ esac
 # build-essential would add dpkg-dev and Perl, which only the package needs.
 packages=(
     g++ make cmake
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-qpa-plugins libgl-dev qt6-tools-dev qt6-l10n-tools
-    fonts-dejavu-core
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-qpa-plugins libgl-dev
 )
+# The Linguist tools bring libclang and Qt Designer's libraries: some 10 s of a fresh machine's
+# set-up that the unattended run, whose output is the update log's English lines, does without.
+[ -n "$want_window" ] && packages+=(qt6-tools-dev qt6-l10n-tools fonts-dejavu-core)
 [ -n "$want_xvfb" ] && packages+=(xvfb x11-utils xdotool imagemagick)
 [ -n "$want_tests" ] && packages+=(
     qt6-translations-l10n
