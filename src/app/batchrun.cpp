@@ -14,6 +14,7 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <mutex>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -410,14 +411,18 @@ void onInterruptSignal(int)
 
 namespace {
 
-// Set while the run takes requests; read on the handler's own thread.
-std::atomic<cBatchRun *> interruptTarget { nullptr };
+// Set while the run takes requests; read on the handler's own thread. The lock keeps the run
+// alive from the handler's reading of it to its queued call: runBatch clears it under the lock
+// before the run goes away.
+std::mutex interruptLock;
+cBatchRun *interruptTarget = nullptr;
 
 // Ctrl-C, Ctrl-Break and a closed console window reach the run through its event loop, as the
 // signals do elsewhere. Windows calls this on a thread of its own.
 BOOL WINAPI onConsoleControl(DWORD event)
 {
-    cBatchRun *run = interruptTarget.load();
+    const std::lock_guard<std::mutex> hold(interruptLock);
+    cBatchRun *run = interruptTarget;
     if (!run || (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT))
         return FALSE;
     QMetaObject::invokeMethod(run, [run] { run->interrupt(); }, Qt::QueuedConnection);
@@ -488,13 +493,19 @@ int runBatch(const CommandLine &commandLine, const UpdateSource &source)
     ::signal(SIGPIPE, SIG_IGN);
 #endif
 #ifdef Q_OS_WIN
-    interruptTarget = &run;
+    {
+        const std::lock_guard<std::mutex> hold(interruptLock);
+        interruptTarget = &run;
+    }
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 #endif
     const int exitCode = run.run();
 #ifdef Q_OS_WIN
     SetConsoleCtrlHandler(onConsoleControl, FALSE);
-    interruptTarget = nullptr;
+    {
+        const std::lock_guard<std::mutex> hold(interruptLock);
+        interruptTarget = nullptr;
+    }
 #endif
 #ifndef Q_OS_WIN
     ::signal(SIGINT, SIG_DFL);
