@@ -14,11 +14,11 @@
 #include <QVariantMap>
 
 #include <atomic>
-#include <mutex>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
 #include <io.h>
+#include <mutex>
 #include <windows.h>
 #else
 #include <csignal>
